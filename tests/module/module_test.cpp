@@ -1,0 +1,82 @@
+// The built module, loaded by file name at run time as a host program loads
+// it, with every export resolved by name.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace {
+
+using TextFn = const char* (*)();
+using IntFn = int (*)();
+using FeatureFn = int (*)(const char*);
+
+struct Module {
+#if defined(_WIN32)
+  HMODULE handle = LoadLibraryA(VELQUORN_MODULE_FILE);
+  void* find(const char* name) { return reinterpret_cast<void*>(GetProcAddress(handle, name)); }
+  ~Module() {
+    if (handle != nullptr) FreeLibrary(handle);
+  }
+#else
+  void* handle = dlopen(VELQUORN_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  void* find(const char* name) { return dlsym(handle, name); }
+  ~Module() {
+    if (handle != nullptr) dlclose(handle);
+  }
+#endif
+  template <typename Fn>
+  Fn get(const char* name) {
+    return reinterpret_cast<Fn>(find(name));
+  }
+};
+
+TEST(Module, LoadsByNameAndAnswersThroughEveryExport) {
+  Module m;
+  ASSERT_NE(m.handle, nullptr) << VELQUORN_MODULE_FILE;
+  auto version = m.get<TextFn>("cpuinfo_version");
+  auto last_error = m.get<TextFn>("cpuinfo_last_error");
+  auto logical = m.get<IntFn>("cpuinfo_logical_cores");
+  auto has_feature = m.get<FeatureFn>("cpuinfo_has_feature");
+  auto current_mhz = m.get<IntFn>("cpuinfo_current_mhz");
+  auto get_json = m.get<TextFn>("cpuinfo_get_json");
+  ASSERT_TRUE(version && last_error && logical && has_feature && current_mhz && get_json);
+
+  // Before any report, the last-error text is already empty.
+  const char* err = last_error();
+  EXPECT_STREQ(err, "");
+  EXPECT_STREQ(version(), "1.0.0");
+  EXPECT_EQ(version(), version());
+  EXPECT_EQ(has_feature("sse2"), 1);
+  EXPECT_EQ(has_feature("x64"), 1);
+  EXPECT_EQ(has_feature(nullptr), -1);
+  EXPECT_GE(logical(), 1);
+  EXPECT_GT(current_mhz(), 0);
+
+  const char* first = get_json();
+  const std::string first_text = first;
+  const char* second = get_json();
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(first_text.front(), '{');
+  EXPECT_EQ(std::string(second).back(), '}');
+  EXPECT_EQ(last_error(), err);
+  EXPECT_STREQ(last_error(), "");
+}
+
+TEST(Module, InternalNamesAreNotExported) {
+  Module m;
+  ASSERT_NE(m.handle, nullptr);
+  for (const char* name : {"cpuid_query", "read_tsc", "FEATS", "g_json", "g_err",
+                           "build_feature_list", "read_identity", "count_physical_cores"}) {
+    EXPECT_EQ(m.find(name), nullptr) << name;
+  }
+}
+
+}  // namespace
