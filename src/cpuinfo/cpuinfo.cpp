@@ -74,7 +74,10 @@ void build_feature_list(char* buffer) {
 }
 
 const char* cpuinfo_get_json(void) {
-  g_err[0] = '\0';
+  // The last-error text is emptied; it is only written when it is not
+  // already empty, so a host reading it on another thread never races with
+  // a store of the same NUL.
+  if (g_err[0] != '\0') g_err[0] = '\0';
   const CpuIdentity id = read_identity();
   const CacheSizes caches = detect_caches();
   const ClockInfo clocks = read_nominal_clocks();

@@ -1,0 +1,49 @@
+# Installs the library into a temporary prefix, moves the prefix elsewhere (the
+# package must be relocatable), then builds and runs consumers through
+# find_package and, natively, through pkg-config.
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... [-DTOOLCHAIN=...]
+#         [-DEMULATOR=...] [-DPKG_CONFIG=...] [-DCC=...] -P run_consumers.cmake
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    string(REPLACE ";" " " cmd "${ARGN}")
+    message(FATAL_ERROR "failed (${rc}): ${cmd}\n${out}\n${err}")
+  endif()
+  set(run_output "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/staged)
+file(RENAME ${WORK_DIR}/staged ${WORK_DIR}/prefix)
+set(prefix ${WORK_DIR}/prefix)
+
+set(configure ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/cmake-consumer
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+if(TOOLCHAIN)
+  list(APPEND configure -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+endif()
+run(${configure})
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-consumer)
+if(EMULATOR)
+  # The DLL sits in the prefix's bin folder; a Windows host ships it beside itself.
+  file(GLOB dlls ${prefix}/bin/*.dll)
+  file(COPY ${dlls} DESTINATION ${WORK_DIR}/cmake-consumer)
+  run(${EMULATOR} ${WORK_DIR}/cmake-consumer/consumer.exe)
+else()
+  set(ENV{LD_LIBRARY_PATH} ${prefix}/lib)
+  run(${WORK_DIR}/cmake-consumer/consumer)
+endif()
+message(STATUS "find_package consumer: ${run_output}")
+
+if(PKG_CONFIG)
+  file(GLOB_RECURSE pc_files ${prefix}/*/velquorn-cpuid-cpu-info.pc)
+  list(GET pc_files 0 pc_file)
+  get_filename_component(pc_dir ${pc_file} DIRECTORY)
+  set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+  run(${PKG_CONFIG} --cflags --libs velquorn-cpuid-cpu-info)
+  string(STRIP "${run_output}" flags)
+  separate_arguments(flags UNIX_COMMAND "${flags}")
+  run(${CC} ${SOURCE_DIR}/tests/consumer/consumer.c ${flags} -o ${WORK_DIR}/pc-consumer)
+  run(${WORK_DIR}/pc-consumer)
+  message(STATUS "pkg-config consumer: ${run_output}")
+endif()
