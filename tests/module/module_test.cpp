@@ -116,4 +116,42 @@ TEST(Module, InternalNamesAreNotExported) {
   }
 }
 
+#if defined(_WIN32)
+// The DLL's version resource, as Explorer and installers read it.
+TEST(Module, CarriesItsVersionResource) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(VELQUORN_MODULE_FILE, &ignored);
+  ASSERT_GT(size, 0u) << "no version resource";
+  std::string block(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoA(VELQUORN_MODULE_FILE, 0, size, &block[0]));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);  // 1.0
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000000u);  // .0.0
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000000u);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+
+  const struct {
+    const char* key;
+    const char* value;
+  } strings[] = {
+      {"FileVersion", "1.0.0"},
+      {"ProductVersion", "1.0.0"},
+      {"OriginalFilename", "velquorn-cpuid-cpu-info.dll"},
+      {"FileDescription", "Velquorn CPUID processor information"},
+  };
+  for (const auto& s : strings) {
+    char* text = nullptr;
+    const std::string path = std::string("\\StringFileInfo\\040904B0\\") + s.key;
+    ASSERT_TRUE(
+        VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&text), &length))
+        << s.key;
+    EXPECT_STREQ(text, s.value) << s.key;
+  }
+}
+#endif
+
 }  // namespace
