@@ -44,10 +44,12 @@ int count_physical_cores(void) {
   os_get_core_list(nullptr, &length);
   int count = 0;
   if (os_get_last_error() == kOsErrorInsufficientBuffer && length != 0) {
+    const uint32_t capacity = length;
     void* heap = os_get_process_heap();
-    void* buffer = os_heap_alloc(heap, 0, length);
+    void* buffer = os_heap_alloc(heap, 0, capacity);
     if (buffer != nullptr) {
-      if (os_get_core_list(buffer, &length) != 0 && length != 0)
+      // A list that claims more bytes than the buffer holds is not walked.
+      if (os_get_core_list(buffer, &length) != 0 && length != 0 && length <= capacity)
         count = count_core_records(static_cast<const uint8_t*>(buffer), length);
       os_heap_free(heap, 0, buffer);
     }

@@ -40,7 +40,10 @@ void fake_os_add_record(uint32_t relationship, uint32_t size) {
 
 extern "C" {
 
-uint64_t read_tsc(void) { return next_reading(g_fake_os.tscs, &g_fake_os.tsc_reads); }
+uint64_t read_tsc(void) {
+  g_fake_os.timing_calls += 't';
+  return next_reading(g_fake_os.tscs, &g_fake_os.tsc_reads);
+}
 
 OsKey os_key_local_machine(void) {
   return reinterpret_cast<OsKey>(static_cast<uintptr_t>(0x80000002u));
@@ -62,7 +65,8 @@ int os_get_core_list(void* buffer, uint32_t* length) {
     return 0;
   }
   if (g_fake_os.fill_fails) return 0;
-  memcpy(buffer, g_fake_os.core_list.data(), size < *length ? size : *length);
+  // An empty list's data() may be null, which memcpy must not be given.
+  if (size != 0) memcpy(buffer, g_fake_os.core_list.data(), size < *length ? size : *length);
   *length = g_fake_os.fill_length_set ? g_fake_os.fill_length : size;
   return 1;
 }
@@ -88,16 +92,21 @@ int os_heap_free(void* heap, uint32_t, void* memory) {
 }
 
 int os_query_performance_frequency(int64_t* frequency) {
+  g_fake_os.timing_calls += 'f';
   *frequency = g_fake_os.frequency;
   return 1;
 }
 
 int os_query_performance_counter(int64_t* count) {
+  g_fake_os.timing_calls += 'c';
   *count = next_reading(g_fake_os.counters, &g_fake_os.counter_reads);
   return 1;
 }
 
-void os_sleep(uint32_t milliseconds) { g_fake_os.sleeps.push_back(milliseconds); }
+void os_sleep(uint32_t milliseconds) {
+  g_fake_os.timing_calls += 's';
+  g_fake_os.sleeps.push_back(milliseconds);
+}
 
 int32_t os_reg_open_key(OsKey root, const char* sub_key, uint32_t, uint32_t access, OsKey* result) {
   ++g_fake_os.reg_opens;

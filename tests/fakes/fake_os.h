@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/os.h"
@@ -45,6 +46,9 @@ struct FakeOs {
   std::vector<uint64_t> tscs;
   size_t tsc_reads;
   std::vector<uint32_t> sleeps;
+  // The timing calls in order: 'f' frequency, 'c' counter, 't' time-stamp
+  // counter, 's' sleep.
+  std::string timing_calls;
 
   // Registry: "~MHz" of processor 0.
   int32_t reg_open_result;

@@ -1,0 +1,405 @@
+// The Linux layer against sysfs trees and cpuinfo files made in a temporary
+// folder, and the public registry, counter and sleep operations.
+#include "platform/os_linux.h"
+
+#include <errno.h>
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace {
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
+
+// A temporary folder standing for /sys/devices/system/cpu (and holding a fake
+// /proc/cpuinfo), removed with everything in it when the test ends.
+class FakeTree : public ::testing::Test {
+ protected:
+  void SetUp() override { make_root(); }
+  void TearDown() override { remove_root(); }
+
+  void make_root() {
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/velquorn-sysfs-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    ASSERT_NE(mkdtemp(name.data()), nullptr) << strerror(errno);
+    root_ = name.data();
+  }
+
+  void remove_root() {
+    if (!root_.empty()) nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    root_.clear();
+  }
+
+  // Creates root/relative with its parent folders and the given text.
+  void write(const std::string& relative, const std::string& text) {
+    std::string path = root_;
+    size_t from = 0;
+    for (size_t slash; (slash = relative.find('/', from)) != std::string::npos; from = slash + 1) {
+      path = root_ + "/" + relative.substr(0, slash);
+      ASSERT_TRUE(mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) << path;
+    }
+    path = root_ + "/" + relative;
+    FILE* f = fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr) << path;
+    fputs(text.c_str(), f);
+    fclose(f);
+  }
+
+  std::string path(const char* relative) const { return root_ + "/" + relative; }
+
+  std::string root_;
+};
+
+// One expected 48-byte core record.
+struct Core {
+  uint64_t mask;
+  uint16_t group;
+  bool smt;
+};
+
+// SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX for RelationProcessorCore with one
+// GROUP_AFFINITY: Relationship, Size, Flags (1: LTP_PC_SMT),
+// EfficiencyClass, Reserved[20], GroupCount at 30, Mask at 32, Group at 40,
+// Reserved[3] to 48.
+std::vector<uint8_t> core_record(const Core& core) {
+  std::vector<uint8_t> r(48, 0);
+  const uint32_t size = 48;
+  const uint16_t group_count = 1;
+  memcpy(&r[4], &size, 4);
+  r[8] = core.smt ? 1 : 0;
+  memcpy(&r[30], &group_count, 2);
+  memcpy(&r[32], &core.mask, 8);
+  memcpy(&r[40], &core.group, 2);
+  return r;
+}
+
+struct CoreListRow {
+  const char* name;
+  const char* online;  // cpu/online, or null for none
+  // (file under cpu/, text): the topology files that exist
+  std::vector<std::pair<const char*, const char*>> files;
+  std::vector<Core> cores;  // expected records; empty: the query fails with 2
+};
+
+const CoreListRow kCoreListRows[] = {
+    {"4 CPUs, 2 cores of 2 threads",
+     "0-3\n",
+     {{"cpu0/topology/core_cpus_list", "0-1\n"},
+      {"cpu1/topology/core_cpus_list", "0-1\n"},
+      {"cpu2/topology/core_cpus_list", "2-3\n"},
+      {"cpu3/topology/core_cpus_list", "2-3\n"}},
+     {{0x3, 0, true}, {0xC, 0, true}}},
+    {"CPU 3 offline, its topology gone: skipped",
+     "0-2\n",
+     {{"cpu0/topology/core_cpus_list", "0-1\n"},
+      {"cpu1/topology/core_cpus_list", "0-1\n"},
+      {"cpu2/topology/core_cpus_list", "2\n"}},
+     {{0x3, 0, true}, {0x4, 0, false}}},
+    {"older kernel: thread_siblings_list only",
+     "0-3\n",
+     {{"cpu0/topology/thread_siblings_list", "0-1\n"},
+      {"cpu1/topology/thread_siblings_list", "0-1\n"},
+      {"cpu2/topology/thread_siblings_list", "2-3\n"},
+      {"cpu3/topology/thread_siblings_list", "2-3\n"}},
+     {{0x3, 0, true}, {0xC, 0, true}}},
+    {"core_cpus_list preferred to thread_siblings_list",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0\n"},
+      {"cpu0/topology/thread_siblings_list", "0-1\n"},
+      {"cpu1/topology/core_cpus_list", "1\n"},
+      {"cpu1/topology/thread_siblings_list", "0-1\n"}},
+     {{0x1, 0, false}, {0x2, 0, false}}},
+    {"siblings n and n+2 written with a comma",
+     "0-3\n",
+     {{"cpu0/topology/core_cpus_list", "0,2\n"},
+      {"cpu1/topology/core_cpus_list", "1,3\n"},
+      {"cpu2/topology/core_cpus_list", "0,2\n"},
+      {"cpu3/topology/core_cpus_list", "1,3\n"}},
+     {{0x5, 0, true}, {0xA, 0, true}}},
+    {"CPUs 0 and 65 lie in groups 0 and 1",
+     "0,65\n",
+     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu65/topology/core_cpus_list", "65\n"}},
+     {{0x1, 0, false}, {0x2, 1, false}}},
+    {"no topology files for CPU 1", "0-1\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
+    {"no online file", nullptr, {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
+    {"empty online file", "", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
+    {"malformed online list", "0-x\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
+    {"descending online range", "3-0\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
+    {"malformed sibling list",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0-1\n"}, {"cpu1/topology/core_cpus_list", "zero\n"}},
+     {}},
+    {"empty sibling list",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0-1\n"}, {"cpu1/topology/core_cpus_list", ""}},
+     {}},
+};
+
+class CoreListTest : public FakeTree {};
+
+TEST_F(CoreListTest, OneRecordForEachOnlineCpuThatLeadsItsCore) {
+  for (const CoreListRow& row : kCoreListRows) {
+    SCOPED_TRACE(row.name);
+    remove_root();
+    make_root();
+    if (row.online != nullptr) write("online", row.online);
+    for (const auto& file : row.files) write(file.first, file.second);
+
+    uint8_t buffer[1024];
+    memset(buffer, 0xAA, sizeof buffer);
+    uint32_t length = sizeof buffer, error = 0;
+    const int ok = os_linux_core_list(root_.c_str(), buffer, &length, &error);
+    if (row.cores.empty()) {
+      EXPECT_EQ(ok, 0);
+      EXPECT_EQ(error, 2u);
+      continue;
+    }
+    ASSERT_NE(ok, 0);
+    ASSERT_EQ(length, 48 * row.cores.size());
+    for (size_t i = 0; i < row.cores.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(std::vector<uint8_t>(buffer + 48 * i, buffer + 48 * (i + 1)),
+                core_record(row.cores[i]));
+    }
+    EXPECT_EQ(buffer[length], 0xAA);  // nothing written past the records
+  }
+}
+
+TEST_F(CoreListTest, SizeProbeAndShortBufferAnswer122WithTheSizeNeeded) {
+  write("online", "0-3\n");
+  for (const char* cpu : {"cpu0", "cpu1", "cpu2", "cpu3"})
+    write(std::string(cpu) + "/topology/core_cpus_list", cpu[3] < '2' ? "0-1\n" : "2-3\n");
+
+  struct {
+    const char* name;
+    bool null_buffer;
+    uint32_t length_in;
+    int ok;
+    uint32_t error;  // when !ok
+    uint32_t length_out;
+  } const rows[] = {
+      // At most one record per online CPU: 4 x 48.
+      {"null buffer, length 0", true, 0, 0, 122, 192},
+      {"null buffer, length 4096", true, 4096, 0, 122, 192},
+      {"buffer of 191 bytes", false, 191, 0, 122, 192},
+      {"buffer of 192 bytes: two cores written", false, 192, 1, 0, 96},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    uint8_t buffer[4096];
+    memset(buffer, 0xAA, sizeof buffer);
+    uint32_t length = row.length_in, error = 0;
+    EXPECT_EQ(
+        os_linux_core_list(root_.c_str(), row.null_buffer ? nullptr : buffer, &length, &error) != 0,
+        row.ok != 0);
+    EXPECT_EQ(length, row.length_out);
+    if (!row.ok) {
+      EXPECT_EQ(error, row.error);
+      EXPECT_EQ(buffer[0], 0xAA);  // a refused buffer is left alone
+    }
+  }
+}
+
+struct MhzRow {
+  const char* name;
+  const char* base_frequency;  // cpu0/cpufreq/base_frequency in kHz, or null
+  const char* cpuinfo;         // the cpuinfo file, or null
+  int found;
+  uint32_t mhz;
+};
+
+const MhzRow kMhzRows[] = {
+    {"base_frequency in kHz wins", "2100000\n", "processor\t: 0\ncpu MHz\t\t: 2596.999\n", 1, 2100},
+    {"base_frequency rounds down to whole MHz", "2899999\n", nullptr, 1, 2899},
+    {"no base_frequency: cpu MHz truncated", nullptr,
+     "processor\t: 0\nvendor_id\t: AuthenticAMD\ncpu MHz\t\t: 2596.999\ncache size\t: 512 KB\n"
+     "\nprocessor\t: 1\ncpu MHz\t\t: 3100.000\n",
+     1, 2596},
+    {"unreadable base_frequency: cpu MHz", "n/a\n", "processor\t: 0\ncpu MHz\t\t: 800.000\n", 1,
+     800},
+    {"base_frequency below 1 MHz: cpu MHz", "999\n", "cpu MHz\t\t: 1200.5\n", 1, 1200},
+    {"only processor 1 has cpu MHz", nullptr, "processor\t: 0\n\nprocessor\t: 1\ncpu MHz\t: 3100\n",
+     0, 0},
+    {"cpu MHz without a number", nullptr, "processor\t: 0\ncpu MHz\t\t: \n", 0, 0},
+    {"cpuinfo without cpu MHz", nullptr, "processor\t: 0\nmodel name\t: Virtual CPU\n", 0, 0},
+    {"neither source", nullptr, nullptr, 0, 0},
+};
+
+class MhzTest : public FakeTree {};
+
+TEST_F(MhzTest, BaseFrequencyElseTheFirstProcessorsCpuMhzLine) {
+  for (const MhzRow& row : kMhzRows) {
+    SCOPED_TRACE(row.name);
+    remove_root();
+    make_root();
+    write("online", "0\n");
+    if (row.base_frequency != nullptr) write("cpu0/cpufreq/base_frequency", row.base_frequency);
+    if (row.cpuinfo != nullptr) write("cpuinfo", row.cpuinfo);
+    uint32_t mhz = 0;
+    EXPECT_EQ(os_linux_read_mhz(root_.c_str(), path("cpuinfo").c_str(), &mhz) != 0, row.found != 0);
+    if (row.found) {
+      EXPECT_EQ(mhz, row.mhz);
+    }
+  }
+}
+
+constexpr char kProcessorKey[] = "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0";
+
+TEST(LinuxRegistry, OnlyProcessorZerosKeyOpens) {
+  const OsKey hkcu = reinterpret_cast<OsKey>(static_cast<uintptr_t>(0x80000001u));
+  const struct {
+    const char* name;
+    OsKey root;
+    const char* sub_key;
+  } rows[] = {
+      {"processor 1", os_key_local_machine(), "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\1"},
+      {"parent key", os_key_local_machine(), "HARDWARE\\DESCRIPTION\\System\\CentralProcessor"},
+      {"longer path", os_key_local_machine(),
+       "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0\\x"},
+      {"empty path", os_key_local_machine(), ""},
+      {"null path", os_key_local_machine(), nullptr},
+      {"HKEY_CURRENT_USER", hkcu, kProcessorKey},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    OsKey key = nullptr;
+    EXPECT_EQ(os_reg_open_key(row.root, row.sub_key, 0, kOsKeyRead, &key), 2);
+    EXPECT_EQ(key, nullptr);
+  }
+}
+
+// The value rows need this machine to report a clock in sysfs or cpuinfo.
+class LinuxRegistryValue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const int32_t status =
+        os_reg_open_key(os_key_local_machine(), kProcessorKey, 0, kOsKeyRead, &key_);
+    if (status == 2) {
+      GTEST_SKIP() << "this machine reports no processor clock";
+    }
+    ASSERT_EQ(status, 0);
+    ASSERT_NE(key_, nullptr);
+  }
+  void TearDown() override {
+    if (key_ != nullptr) {
+      EXPECT_EQ(os_reg_close_key(key_), 0);
+    }
+  }
+  OsKey key_ = nullptr;
+};
+
+TEST_F(LinuxRegistryValue, TildeMhzIsA32BitNumberAndNothingElseExists) {
+  // Registry paths and names are case-blind.
+  OsKey other = nullptr;
+  EXPECT_EQ(
+      os_reg_open_key(os_key_local_machine(), "hardware\\description\\system\\centralprocessor\\0",
+                      0, kOsKeyRead, &other),
+      0);
+  EXPECT_EQ(other, key_);
+
+  uint32_t reserved = 0;
+  const struct {
+    const char* name;
+    const char* value_name;
+    uint32_t* reserved;
+    uint32_t size_in;
+    int32_t status;
+    uint32_t size_out;
+  } rows[] = {
+      {"~MHz into 4 bytes", "~MHz", nullptr, 4, 0, 4},
+      {"~mhz into 8 bytes", "~mhz", nullptr, 8, 0, 4},
+      {"~MHz into 3 bytes", "~MHz", nullptr, 3, 234, 4},
+      {"~MHz into 0 bytes", "~MHz", nullptr, 0, 234, 4},
+      {"reserved argument given", "~MHz", &reserved, 4, 87, 4},
+      {"MHz", "MHz", nullptr, 4, 2, 4},
+      {"Identifier", "Identifier", nullptr, 4, 2, 4},
+      {"empty name", "", nullptr, 4, 2, 4},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    uint8_t data[8] = {0};
+    uint32_t size = row.size_in, type = 0;
+    EXPECT_EQ(os_reg_query_value(key_, row.value_name, row.reserved, &type, data, &size),
+              row.status);
+    EXPECT_EQ(size, row.size_out);
+    uint32_t mhz;
+    memcpy(&mhz, data, 4);
+    if (row.status == 0) {
+      EXPECT_EQ(type, 4u);  // REG_DWORD
+      EXPECT_GT(mhz, 0u);
+      EXPECT_LT(mhz, 100000u);
+    } else {
+      EXPECT_EQ(mhz, 0u);
+    }
+  }
+
+  // The size alone, with no data buffer.
+  uint32_t size = 0;
+  EXPECT_EQ(os_reg_query_value(key_, "~MHz", nullptr, nullptr, nullptr, &size), 0);
+  EXPECT_EQ(size, 4u);
+  // A data buffer with no size is refused.
+  uint8_t data[4];
+  EXPECT_EQ(os_reg_query_value(key_, "~MHz", nullptr, nullptr, data, nullptr), 87);
+}
+
+TEST(LinuxRegistry, UnknownHandlesAreRefused) {
+  char other;
+  const OsKey bogus = reinterpret_cast<OsKey>(&other);
+  uint32_t mhz = 0, size = 4;
+  EXPECT_EQ(
+      os_reg_query_value(bogus, "~MHz", nullptr, nullptr, reinterpret_cast<uint8_t*>(&mhz), &size),
+      6);
+  EXPECT_EQ(os_reg_close_key(bogus), 6);
+}
+
+volatile sig_atomic_t g_alarms = 0;
+
+TEST(LinuxSleep, FiftyMillisecondsPassEvenWhenSignalsInterrupt) {
+  struct sigaction action = {}, previous = {};
+  action.sa_handler = [](int) { g_alarms = g_alarms + 1; };
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+  // An alarm every 5 ms, from 5 ms on.
+  itimerval every5ms = {{0, 5000}, {0, 5000}}, off = {{0, 0}, {0, 0}};
+  g_alarms = 0;
+
+  timespec start, end;
+  int64_t c0 = 0, c1 = 0, frequency = 0;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  os_query_performance_counter(&c0);
+  ASSERT_EQ(setitimer(ITIMER_REAL, &every5ms, nullptr), 0);
+  os_sleep(50);
+  setitimer(ITIMER_REAL, &off, nullptr);
+  os_query_performance_counter(&c1);
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  sigaction(SIGALRM, &previous, nullptr);
+
+  const int64_t elapsed_ns = (static_cast<int64_t>(end.tv_sec) - start.tv_sec) * 1000000000 +
+                             (end.tv_nsec - start.tv_nsec);
+  EXPECT_GE(g_alarms, 1);
+  EXPECT_GE(elapsed_ns, 50000000);
+  // The counter counts nanoseconds of the same clock.
+  os_query_performance_frequency(&frequency);
+  EXPECT_EQ(frequency, 1000000000);
+  EXPECT_GE(c1 - c0, 50000000);
+  EXPECT_LE(c1 - c0, elapsed_ns);
+}
+
+}  // namespace
