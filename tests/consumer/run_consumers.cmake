@@ -20,7 +20,10 @@ set(prefix ${WORK_DIR}/prefix)
 set(configure ${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/cmake-consumer
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
 if(TOOLCHAIN)
-  list(APPEND configure -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
+  # A cross build searches only its own root; point it at the package itself.
+  file(GLOB_RECURSE config ${prefix}/*/VelquornCpuInfoConfig.cmake)
+  get_filename_component(config_dir "${config}" DIRECTORY)
+  list(APPEND configure -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DVelquornCpuInfo_DIR=${config_dir})
 endif()
 run(${configure})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/cmake-consumer)

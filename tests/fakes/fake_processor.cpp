@@ -1,6 +1,7 @@
 #include "fake_processor.h"
 
 #include <string.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -129,6 +130,13 @@ bool parse_replay(const std::string& text, const std::string& name,
 bool load_replay_file(const std::string& path,
                       std::map<std::pair<uint32_t, uint32_t>, CpuidResult>* table,
                       std::string* error) {
+  // A folder opens as a stream that reads nothing, which would pass for a
+  // file without lines (a processor that answers zeros everywhere).
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    *error = path + ": is a folder, not a replay file";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     *error = path + ": cannot open the file";
