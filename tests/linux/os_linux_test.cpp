@@ -144,12 +144,20 @@ const CoreListRow kCoreListRows[] = {
     {"descending online range", "3-0\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
     {"malformed sibling list",
      "0-1\n",
-     {{"cpu0/topology/core_cpus_list", "0-1\n"}, {"cpu1/topology/core_cpus_list", "zero\n"}},
+     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology/core_cpus_list", "zero\n"}},
      {}},
     {"empty sibling list",
      "0-1\n",
-     {{"cpu0/topology/core_cpus_list", "0-1\n"}, {"cpu1/topology/core_cpus_list", ""}},
+     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology/core_cpus_list", ""}},
      {}},
+    {"sibling beyond the largest CPU number",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0,8192\n"}, {"cpu1/topology/core_cpus_list", "1\n"}},
+     {}},
+    {"a sibling named by an earlier CPU is not read again",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0-1\n"}, {"cpu1/topology/core_cpus_list", "zero\n"}},
+     {{0x3, 0, true}}},
 };
 
 class CoreListTest : public FakeTree {};
