@@ -8,32 +8,13 @@
 #include <algorithm>
 #include <string>
 
+#include "direct_cpuid.h"
 #include "json_check.h"
 #include "platform/processor.h"
 #include "probe/cpuid.h"
 #include "velquorn/cpuinfo.h"
 
-#if defined(_MSC_VER)
-#include <intrin.h>
-#else
-#include <cpuid.h>
-#endif
-
 namespace {
-
-// An independent CPUID read, not through the library's seam.
-CpuidResult direct_cpuid(uint32_t leaf, uint32_t subleaf) {
-  CpuidResult r;
-#if defined(_MSC_VER)
-  int regs[4];
-  __cpuidex(regs, static_cast<int>(leaf), static_cast<int>(subleaf));
-  r = {static_cast<uint32_t>(regs[0]), static_cast<uint32_t>(regs[1]),
-       static_cast<uint32_t>(regs[2]), static_cast<uint32_t>(regs[3])};
-#else
-  __cpuid_count(leaf, subleaf, r.eax, r.ebx, r.ecx, r.edx);
-#endif
-  return r;
-}
 
 // The bytes of the registers, each lowest first, up to the first NUL.
 std::string text_of(std::initializer_list<uint32_t> registers) {

@@ -1,13 +1,13 @@
 // The five exports that share no writable state, called from eight threads at
 // once while another thread takes reports under the host's own lock.
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "json_check.h"
 #include "probe/cpuid.h"
