@@ -68,7 +68,10 @@ void build_feature_list(char* buffer) {
     if ((select_register(cpuid_query(f.leaf, f.subleaf), f.reg) & f.mask) == 0) continue;
     const size_t room = kFeatureListSize - static_cast<size_t>(used);
     const int n = snprintf(buffer + used, room, "%s\"%s\"", used == 0 ? "" : ",", f.name);
-    if (n < 0 || static_cast<size_t>(n) >= room) break;  // the item did not fit whole
+    if (n < 0 || static_cast<size_t>(n) >= room) {
+      buffer[used] = '\0';  // an item that does not fit whole is left out whole
+      break;
+    }
     used += n;
   }
 }

@@ -64,6 +64,7 @@ int os_get_core_list(void* buffer, uint32_t* length) {
     g_fake_os.last_error = g_fake_os.probe_error;
     return 0;
   }
+  g_fake_os.fill_length_given = *length;
   if (g_fake_os.fill_fails) return 0;
   // An empty list's data() may be null, which memcpy must not be given.
   if (size != 0) memcpy(buffer, g_fake_os.core_list.data(), size < *length ? size : *length);
@@ -119,9 +120,11 @@ int32_t os_reg_open_key(OsKey root, const char* sub_key, uint32_t, uint32_t acce
   return 0;
 }
 
-int32_t os_reg_query_value(OsKey key, const char* value_name, uint32_t*, uint32_t*, uint8_t* data,
-                           uint32_t* data_size) {
+int32_t os_reg_query_value(OsKey key, const char* value_name, uint32_t* reserved, uint32_t* type,
+                           uint8_t* data, uint32_t* data_size) {
   ++g_fake_os.reg_queries;
+  g_fake_os.reg_query_reserved_given = reserved != nullptr;
+  g_fake_os.reg_query_type_given = type != nullptr;
   if (key != reinterpret_cast<OsKey>(&g_fake_key) || strcmp(value_name, "~MHz") != 0) return 2;
   if (g_fake_os.reg_query_result != 0) return g_fake_os.reg_query_result;
   if (*data_size < g_fake_os.reg_value_size) {

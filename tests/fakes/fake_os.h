@@ -28,6 +28,7 @@ struct FakeOs {
   bool fill_fails;
   bool fill_length_set;
   uint32_t fill_length;
+  uint32_t fill_length_given;  // *length passed to the call with a buffer
   int core_list_calls;
   uint32_t last_error;
 
@@ -58,7 +59,9 @@ struct FakeOs {
   int reg_opens;
   int reg_queries;
   int reg_closes;
-  uint32_t reg_access;  // access mask of the last open
+  uint32_t reg_access;            // access mask of the last open
+  bool reg_query_reserved_given;  // the last query passed a non-null reserved argument
+  bool reg_query_type_given;      // the last query asked for the value's type
 };
 
 extern FakeOs g_fake_os;

@@ -1,8 +1,8 @@
 #include "fake_processor.h"
 
 #include <string.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -132,8 +132,8 @@ bool load_replay_file(const std::string& path,
                       std::string* error) {
   // A folder opens as a stream that reads nothing, which would pass for a
   // file without lines (a processor that answers zeros everywhere).
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
     *error = path + ": is a folder, not a replay file";
     return false;
   }

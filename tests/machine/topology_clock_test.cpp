@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "direct_cpuid.h"
 #include "platform/os.h"
 #include "probe/clock.h"
 #include "topology/cores.h"
@@ -77,10 +78,26 @@ TEST(MachineTopology, PhysicalCountIsAtLeastOne) {
   RecordProperty("physical_cores", physical);
 }
 
-TEST(MachineClock, DeclaredClocksAreNeverNegative) {
+// CPUID leaf 0x16 where it states a base clock, else the system's recorded
+// "~MHz" (on Linux its stand-in).
+TEST(MachineClock, DeclaredClocksComeFromLeaf16ElseTheRecordedValue) {
   const ClockInfo clocks = read_nominal_clocks();
-  EXPECT_GE(clocks.base_mhz, 0);
-  EXPECT_GE(clocks.max_mhz, 0);
+  const bool has_leaf16 = direct_cpuid(0, 0).eax >= 0x16;
+  const CpuidResult leaf16 = has_leaf16 ? direct_cpuid(0x16, 0) : CpuidResult{0, 0, 0, 0};
+  EXPECT_EQ(clocks.max_mhz, static_cast<int>(leaf16.ebx & 0xFFFF));
+  if ((leaf16.eax & 0xFFFF) != 0) {
+    EXPECT_EQ(clocks.base_mhz, static_cast<int>(leaf16.eax & 0xFFFF));
+  } else {
+    OsKey key = nullptr;
+    uint32_t mhz = 0, size = sizeof mhz;
+    if (os_reg_open_key(os_key_local_machine(), kProcessorKey, 0, kOsKeyRead, &key) == 0) {
+      if (os_reg_query_value(key, "~MHz", nullptr, nullptr, reinterpret_cast<uint8_t*>(&mhz),
+                             &size) != 0)
+        mhz = 0;
+      os_reg_close_key(key);
+    }
+    EXPECT_EQ(clocks.base_mhz, static_cast<int>(mhz));
+  }
   RecordProperty("base_mhz", clocks.base_mhz);
   RecordProperty("max_mhz", clocks.max_mhz);
 }

@@ -77,6 +77,9 @@ TEST_F(ClockTest, NominalClocksFromLeaf16ElseTheRegistry) {
     if (row.reg_opens != 0) {
       EXPECT_EQ(g_fake_os.reg_access, 0x20019u);  // KEY_READ
     }
+    // "~MHz" is read with no reserved argument and without asking its type.
+    EXPECT_FALSE(g_fake_os.reg_query_reserved_given);
+    EXPECT_FALSE(g_fake_os.reg_query_type_given);
   }
 }
 

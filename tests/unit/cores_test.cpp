@@ -179,6 +179,10 @@ TEST_F(CoresTest, PhysicalCountFromTheCoreListElseAFreshLogicalReading) {
       // The scratch buffer has exactly the size the probe asked for.
       ASSERT_EQ(g_fake_os.alloc_sizes.size(), 1u);
       EXPECT_EQ(g_fake_os.alloc_sizes[0], probe_length);
+      // The second call is given the probe's size as the buffer's length.
+      if (row.list_calls == 2) {
+        EXPECT_EQ(g_fake_os.fill_length_given, probe_length);
+      }
     }
   }
 }

@@ -198,11 +198,7 @@ TEST_F(RecordedTest, EveryRecordedProcessorDecodes) {
     }
 
     g_fake_cpu.queries.clear();
-    const CacheSizes c = detect_caches();
-    EXPECT_GE(c.l1d_kb, 0);
-    EXPECT_GE(c.l1i_kb, 0);
-    EXPECT_GE(c.l2_kb, 0);
-    EXPECT_GE(c.l3_kb, 0);
+    detect_caches();
     EXPECT_LE(walked_subleaves(4), 16);
     EXPECT_LE(walked_subleaves(0x8000001Du), 16);
   }
