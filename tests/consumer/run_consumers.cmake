@@ -1,6 +1,6 @@
 # Installs the library into a temporary prefix, moves the prefix elsewhere (the
 # package must be relocatable), then builds and runs consumers through
-# find_package and, natively, through pkg-config.
+# find_package and, natively, through add_subdirectory and pkg-config.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... [-DTOOLCHAIN=...]
 #         [-DEMULATOR=...] [-DPKG_CONFIG=...] [-DCC=...] -P run_consumers.cmake
 function(run)
@@ -37,6 +37,14 @@ else()
   run(${WORK_DIR}/cmake-consumer/consumer)
 endif()
 message(STATUS "find_package consumer: ${run_output}")
+
+if(NOT TOOLCHAIN)
+  run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/subdirectory-consumer
+      -DVELQUORN_SOURCE_DIR=${SOURCE_DIR} -DCMAKE_BUILD_TYPE=Release)
+  run(${CMAKE_COMMAND} --build ${WORK_DIR}/subdirectory-consumer)
+  run(${WORK_DIR}/subdirectory-consumer/consumer)
+  message(STATUS "add_subdirectory consumer: ${run_output}")
+endif()
 
 if(PKG_CONFIG)
   file(GLOB_RECURSE pc_files ${prefix}/*/velquorn-cpuid-cpu-info.pc)
