@@ -17,6 +17,11 @@ constexpr uint32_t kOsErrorMoreData = 234;            // ERROR_MORE_DATA
 constexpr uint32_t kOsRelationProcessorCore = 0;      // RelationProcessorCore
 constexpr uint32_t kOsKeyRead = 0x20019;              // KEY_READ
 
+// The registry value that records processor 0's clock in MHz, under
+// HKEY_LOCAL_MACHINE.
+constexpr const char kOsProcessorKey[] = "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0";
+constexpr const char kOsMhzValue[] = "~MHz";
+
 // A registry key handle (HKEY).
 typedef struct OsKeyOpaque* OsKey;
 

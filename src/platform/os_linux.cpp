@@ -17,7 +17,6 @@ namespace {
 
 constexpr const char kCpuRoot[] = "/sys/devices/system/cpu";
 constexpr const char kCpuinfoPath[] = "/proc/cpuinfo";
-constexpr const char kProcessorKey[] = "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0";
 constexpr uint32_t kOsErrorInvalidHandle = 6;
 constexpr uint32_t kOsErrorInvalidParameter = 87;
 constexpr uint32_t kRegDword = 4;
@@ -373,7 +372,7 @@ void os_sleep(uint32_t milliseconds) {
 int32_t os_reg_open_key(OsKey root, const char* sub_key, uint32_t, uint32_t, OsKey* result) {
   uint32_t mhz;
   if (root != os_key_local_machine() || sub_key == nullptr ||
-      !ascii_iequal(sub_key, kProcessorKey) || !os_linux_read_mhz(kCpuRoot, kCpuinfoPath, &mhz))
+      !ascii_iequal(sub_key, kOsProcessorKey) || !os_linux_read_mhz(kCpuRoot, kCpuinfoPath, &mhz))
     return kOsErrorFileNotFound;
   *result = cpu0_key();
   return 0;
@@ -385,7 +384,7 @@ int32_t os_reg_query_value(OsKey key, const char* value_name, uint32_t* reserved
   if (reserved != nullptr || (data != nullptr && data_size == nullptr))
     return kOsErrorInvalidParameter;
   uint32_t mhz;
-  if (value_name == nullptr || !ascii_iequal(value_name, "~MHz") ||
+  if (value_name == nullptr || !ascii_iequal(value_name, kOsMhzValue) ||
       !os_linux_read_mhz(kCpuRoot, kCpuinfoPath, &mhz))
     return kOsErrorFileNotFound;
   if (type != nullptr) *type = kRegDword;

@@ -11,16 +11,15 @@ namespace {
 
 // CPUID.16h: EAX 15:0 base MHz, EBX 15:0 maximum MHz.
 constexpr uint32_t kFrequencyLeaf = 0x16;
-constexpr const char kProcessorKey[] = "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0";
 constexpr uint32_t kMeasureMs = 50;
 
 // "~MHz" of processor 0, as Windows records it; 0 when absent.
 int registry_base_mhz() {
   OsKey key = nullptr;
-  if (os_reg_open_key(os_key_local_machine(), kProcessorKey, 0, kOsKeyRead, &key) != 0) return 0;
+  if (os_reg_open_key(os_key_local_machine(), kOsProcessorKey, 0, kOsKeyRead, &key) != 0) return 0;
   uint32_t mhz = 0, size = sizeof mhz;
-  const int32_t status =
-      os_reg_query_value(key, "~MHz", nullptr, nullptr, reinterpret_cast<uint8_t*>(&mhz), &size);
+  const int32_t status = os_reg_query_value(key, kOsMhzValue, nullptr, nullptr,
+                                            reinterpret_cast<uint8_t*>(&mhz), &size);
   os_reg_close_key(key);
   return status == 0 ? static_cast<int>(mhz) : 0;
 }
