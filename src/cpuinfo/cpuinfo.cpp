@@ -13,7 +13,8 @@
 
 namespace {
 
-constexpr const char kVersion[] = "1.0.0";
+// The project's version, given by the build (CMake's project version).
+constexpr const char kVersion[] = VELQUORN_VERSION;
 
 constexpr const char kReportTemplate[] =
     "{\"vendor\":\"%s\",\"brand\":\"%s\",\"family\":%d,\"model\":%d,\"stepping\":%d,"
