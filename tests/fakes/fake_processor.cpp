@@ -150,3 +150,11 @@ bool load_replay_file(const std::string& path,
   }
   return parse_replay(text.str(), path, table, error);
 }
+
+std::string recorded_processors_dir(const std::string& dir) {
+  for (const std::string& candidate : {dir, "Z:" + dir}) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(candidate, ignored)) return candidate;
+  }
+  return "";
+}

@@ -39,4 +39,9 @@ bool load_replay_file(const std::string& path,
                       std::map<std::pair<uint32_t, uint32_t>, CpuidResult>* table,
                       std::string* error);
 
+// The folder of recorded processors as this program can open it, or "" when
+// it is absent. Under Wine a path that begins with '/' is taken on the
+// current drive, so the Unix root's drive Z: is tried too.
+std::string recorded_processors_dir(const std::string& dir);
+
 #endif  // VELQUORN_TESTS_FAKE_PROCESSOR_H

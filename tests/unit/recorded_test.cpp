@@ -21,26 +21,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The folder of recorded processors, or "" when it is absent. Under Wine a
-// path that begins with '/' is taken on the current drive; Z: is the Unix root.
-std::string dumps_dir() {
-  const std::string dir = VELQUORN_DUMPS_DIR;
-  for (const std::string& candidate : {dir, "Z:" + dir}) {
-    std::error_code ec;
-    if (fs::is_directory(candidate, ec)) return candidate;
-  }
-  return "";
-}
-
 class RecordedTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake_processor_reset();
     fake_os_reset();
-    dir_ = dumps_dir();
-    if (dir_.empty()) {
-      GTEST_SKIP() << "no recorded processors: folder " << VELQUORN_DUMPS_DIR << " is absent";
-    }
+    dir_ = recorded_processors_dir(VELQUORN_DUMPS_DIR);
+    // The folder is part of the repository: without it these tests fail.
+    ASSERT_FALSE(dir_.empty()) << "no recorded processors: folder " << VELQUORN_DUMPS_DIR
+                               << " is absent";
   }
 
   // Loads one recorded processor into the fake; false (with a failure) if it cannot.
