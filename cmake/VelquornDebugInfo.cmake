@@ -1,0 +1,43 @@
+# Split debug information of shipped binaries (option VELQUORN_SPLIT_DEBUG).
+#
+# After the link, the binary's debug sections are copied into <file>.debug,
+# the binary is stripped, and a .gnu_debuglink section names the .debug file
+# (with its CRC-32), so that debuggers find it when it lies beside the binary.
+# The .debug file is installed beside the binary, in the "debug" component.
+if(VELQUORN_SPLIT_DEBUG AND (NOT CMAKE_OBJCOPY OR NOT CMAKE_STRIP))
+  message(FATAL_ERROR "VELQUORN_SPLIT_DEBUG needs objcopy and strip for this toolchain")
+endif()
+
+# velquorn_split_debug_info(<target> [DESTINATION <dir>]): <dir> is where the
+# binary is installed (default: bin for programs and DLLs, the library folder
+# for shared objects).
+function(velquorn_split_debug_info target)
+  if(NOT VELQUORN_SPLIT_DEBUG)
+    return()
+  endif()
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "DESTINATION" "")
+  get_target_property(type ${target} TYPE)
+  if(arg_DESTINATION)
+    set(destination ${arg_DESTINATION})
+  elseif(type STREQUAL "SHARED_LIBRARY" AND NOT WIN32)
+    set(destination ${CMAKE_INSTALL_LIBDIR})
+  else()
+    set(destination ${CMAKE_INSTALL_BINDIR})
+  endif()
+  # A shared object keeps the symbols that relocations need; a program or a
+  # DLL (whose exports live in their own table) keeps none.
+  if(type STREQUAL "SHARED_LIBRARY" AND NOT WIN32)
+    set(strip_mode --strip-unneeded)
+  else()
+    set(strip_mode --strip-all)
+  endif()
+  set(file $<TARGET_FILE_NAME:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
+    COMMAND ${CMAKE_STRIP} ${strip_mode} ${file}
+    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${file}.debug ${file}
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    COMMENT "Splitting the debug information of ${target} into ${file}.debug"
+    VERBATIM)
+  install(FILES $<TARGET_FILE:${target}>.debug DESTINATION ${destination} COMPONENT debug)
+endfunction()
