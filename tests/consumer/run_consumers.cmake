@@ -2,7 +2,7 @@
 # package must be relocatable), then builds and runs consumers through
 # find_package and, natively, through add_subdirectory and pkg-config.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... [-DTOOLCHAIN=...]
-#         [-DEMULATOR=...] [-DPKG_CONFIG=...] [-DCC=...] -P run_consumers.cmake
+#         -DVERSION=... [-DEMULATOR=...] [-DPKG_CONFIG=...] [-DCC=...] -P run_consumers.cmake
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
@@ -10,6 +10,14 @@ function(run)
     message(FATAL_ERROR "failed (${rc}): ${cmd}\n${out}\n${err}")
   endif()
   set(run_output "${out}" PARENT_SCOPE)
+endfunction()
+
+# A consumer prints the report, then "version <text>, ...".
+function(check_consumer label)
+  if(NOT run_output MATCHES "^{\"vendor\":[^\n]*}\nversion ${VERSION}, ")
+    message(FATAL_ERROR "${label} consumer: not the report and version ${VERSION}:\n${run_output}")
+  endif()
+  message(STATUS "${label} consumer: ${run_output}")
 endfunction()
 
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -36,14 +44,14 @@ else()
   set(ENV{LD_LIBRARY_PATH} ${prefix}/lib)
   run(${WORK_DIR}/cmake-consumer/consumer)
 endif()
-message(STATUS "find_package consumer: ${run_output}")
+check_consumer(find_package)
 
 if(NOT TOOLCHAIN)
   run(${CMAKE_COMMAND} -S ${SOURCE_DIR}/tests/consumer -B ${WORK_DIR}/subdirectory-consumer
       -DVELQUORN_SOURCE_DIR=${SOURCE_DIR} -DCMAKE_BUILD_TYPE=Release)
   run(${CMAKE_COMMAND} --build ${WORK_DIR}/subdirectory-consumer)
   run(${WORK_DIR}/subdirectory-consumer/consumer)
-  message(STATUS "add_subdirectory consumer: ${run_output}")
+  check_consumer(add_subdirectory)
 endif()
 
 if(PKG_CONFIG)
@@ -56,5 +64,5 @@ if(PKG_CONFIG)
   separate_arguments(flags UNIX_COMMAND "${flags}")
   run(${CC} ${SOURCE_DIR}/tests/consumer/consumer.c ${flags} -o ${WORK_DIR}/pc-consumer)
   run(${WORK_DIR}/pc-consumer)
-  message(STATUS "pkg-config consumer: ${run_output}")
+  check_consumer(pkg-config)
 endif()
