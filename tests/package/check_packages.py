@@ -1,0 +1,537 @@
+#!/usr/bin/env python3
+"""Checks of the release packages that CPack made, run by CTest (label "package").
+
+  manifests         each archive's file list against its manifest in the repository
+  windows-binaries  the ZIP's DLL and programs: exports, imports, version resource,
+                    size, no debug sections, a debug link that matches the debug ZIP
+  linux-binaries    the .tar.gz's module and programs (SONAME, exports, no debug
+                    sections, debug links) and the .deb's control fields
+  mingw-host        a C host built by MinGW against the ZIP's .dll.a, run under Wine
+  msvc-host         hosts compiled for x86_64-pc-windows-msvc and linked by lld-link
+                    against the ZIP's .lib, by hand and through find_package (clang-cl),
+                    run under Wine
+  cmake-consumer    a find_package consumer of the unpacked ZIP (MinGW, under Wine) or
+                    of the unpacked, moved .tar.gz (with a pkg-config consumer beside it)
+  deb-install       the .deb installed with dpkg, consumers built against the system
+                    paths, the package removed, nothing of it left (root only)
+  versions          project version, cpuinfo_version(), the .pc file, the CMake version
+                    file, the DLL's version resource and the package file names agree
+
+Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+import zipfile
+import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from report_checks import Failure, parse_report  # noqa: E402
+
+SKIP = 77
+NAME = "velquorn-cpuid-cpu-info"
+EXPORTS = sorted(["cpuinfo_version", "cpuinfo_last_error", "cpuinfo_logical_cores",
+                  "cpuinfo_has_feature", "cpuinfo_current_mhz", "cpuinfo_get_json"])
+# DLLs that every 64-bit Windows has; a shipped binary imports nothing else.
+SYSTEM_DLL = re.compile(r"^(kernel32|advapi32|msvcrt|ucrtbase|ntdll|api-ms-win-[a-z0-9-]+)\.dll$")
+MAX_DLL_BYTES = 64 * 1024
+
+
+class Skip(Exception):
+    pass
+
+
+def run(*command, env=None, cwd=None, timeout=300):
+    """Runs a command; returns its stdout, or raises Failure with its output."""
+    done = subprocess.run([str(c) for c in command], capture_output=True, env=env, cwd=cwd,
+                          timeout=timeout)
+    out = done.stdout.decode("latin-1")
+    if done.returncode != 0:
+        raise Failure(f"{' '.join(map(str, command))} failed ({done.returncode}):\n{out}"
+                      f"{done.stderr.decode('latin-1')}")
+    return out
+
+
+class Packages:
+    """The packages of one platform, by kind, as CPack names them."""
+
+    def __init__(self, args):
+        self.args = args
+        self.version = args.version
+        self.dist = args.dist
+        self.work = args.work
+        if args.platform == "win64":
+            stem = f"{NAME}-{self.version}-win64"
+            self.archives = {"main": stem + ".zip", "debug": stem + "-debug.zip"}
+        else:
+            stem = f"{NAME}-{self.version}-linux-x86_64"
+            self.archives = {"main": stem + ".tar.gz", "debug": stem + "-debug.tar.gz",
+                             "deb": f"{NAME}_{self.version}_amd64.deb"}
+        self.top = stem
+
+    def path(self, kind):
+        path = os.path.join(self.dist, self.archives[kind])
+        if not os.path.isfile(path):
+            raise Failure(f"{path} does not exist: run the package workflow first")
+        return path
+
+    def unpack(self, kinds, into):
+        """Unpacks the archives of `kinds` into one fresh folder; returns the top folder."""
+        target = os.path.join(self.work, into)
+        shutil.rmtree(target, ignore_errors=True)
+        os.makedirs(target)
+        for kind in kinds:
+            path = self.path(kind)
+            if path.endswith(".zip"):
+                with zipfile.ZipFile(path) as z:
+                    z.extractall(target)
+            else:
+                with tarfile.open(path) as t:
+                    t.extractall(target)
+        return os.path.join(target, self.top)
+
+
+def archive_members(path):
+    """The files and links of an archive (folders left out), as stored."""
+    if path.endswith(".zip"):
+        with zipfile.ZipFile(path) as z:
+            return [n for n in z.namelist() if not n.endswith("/")]
+    if path.endswith(".deb"):
+        data = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], capture_output=True,
+                              check=True).stdout
+        import io
+        with tarfile.open(fileobj=io.BytesIO(data)) as t:
+            return [m.name for m in t.getmembers() if not m.isdir()]
+    with tarfile.open(path) as t:
+        return [m.name for m in t.getmembers() if not m.isdir()]
+
+
+def read_manifest(path):
+    with open(path) as f:
+        return [line.strip() for line in f if line.strip() and not line.startswith("#")]
+
+
+def cmd_manifests(pk):
+    failures = []
+    for kind, archive in sorted(pk.archives.items()):
+        manifest = os.path.join(pk.args.manifests, f"{pk.args.platform}-{kind}.txt")
+        members = archive_members(pk.path(kind))
+        if kind == "deb":
+            files = [m[1:] if m.startswith("./") else m for m in members]
+        else:
+            prefix = pk.top + "/"
+            outside = [m for m in members if not m.startswith(prefix)]
+            failures += [f"{archive}: {m} is outside the top folder {prefix}" for m in outside]
+            files = ["/" + m[len(prefix):] for m in members if m.startswith(prefix)]
+        expected = read_manifest(manifest)
+        missing = sorted(set(expected) - set(files))
+        stray = sorted(set(files) - set(expected))
+        failures += [f"{archive}: missing {m}" for m in missing]
+        failures += [f"{archive}: stray {m}" for m in stray]
+        print(f"{archive}: {len(files)} files, manifest {os.path.basename(manifest)} "
+              f"{'matches' if not missing and not stray else 'differs'}")
+    if failures:
+        raise Failure("\n".join(failures))
+
+
+def section_names(objdump, binary):
+    out = run(objdump, "-h", binary)
+    return re.findall(r"^\s*\d+\s+(\S+)\s", out, re.M)
+
+
+def debuglink(objdump, binary):
+    """The file name and CRC-32 that the .gnu_debuglink section holds."""
+    out = run(objdump, "-s", "-j", ".gnu_debuglink", binary)
+    data = bytearray()
+    for line in out.splitlines():
+        m = re.match(r"^ [0-9a-f]+ ((?:[0-9a-f]{2,8} ?){1,4})", line)
+        if m:
+            data += bytes.fromhex(m.group(1).replace(" ", ""))
+    name_end = data.index(0)
+    crc_at = (name_end + 4) & ~3
+    return data[:name_end].decode(), int.from_bytes(data[crc_at:crc_at + 4], "little")
+
+
+def check_split(objdump, binary, debug_dir):
+    """No debug sections; a debug link naming a .debug file beside it whose CRC matches."""
+    problems = []
+    name = os.path.basename(binary)
+    sections = section_names(objdump, binary)
+    debug_sections = [s for s in sections if s.startswith((".debug", ".zdebug"))]
+    if debug_sections:
+        problems.append(f"{name} has debug sections {debug_sections}")
+    if ".gnu_debuglink" not in sections:
+        return problems + [f"{name} has no .gnu_debuglink section"]
+    link, crc = debuglink(objdump, binary)
+    if link != name + ".debug":
+        problems.append(f"{name} links {link}, not {name}.debug")
+    debug_file = os.path.join(debug_dir, link)
+    if not os.path.isfile(debug_file):
+        return problems + [f"the debug archive has no {link} beside {name}"]
+    with open(debug_file, "rb") as f:
+        actual = zlib.crc32(f.read())
+    if actual != crc:
+        problems.append(f"{link}: CRC {actual:08x}, the link says {crc:08x}")
+    if not any(s.startswith(".debug_info") for s in section_names(objdump, debug_file)):
+        problems.append(f"{link} holds no .debug_info")
+    return problems
+
+
+def pe_imports(objdump, binary):
+    return [d.lower() for d in re.findall(r"DLL Name: (\S+)", run(objdump, "-p", binary))]
+
+
+def pe_exports(objdump, binary):
+    out = run(objdump, "-p", binary)
+    at = out.find("[Ordinal/Name Pointer] Table")
+    if at < 0:
+        return []
+    table = out[at:].split("\n\n")[0]
+    return sorted(re.findall(r"\[\s*\d+\] (\S+)", table))
+
+
+def version_resource(binary):
+    """FILEVERSION (four numbers) and the FileVersion and ProductVersion texts of a
+    PE file's version resource, read from the resource bytes."""
+    with open(binary, "rb") as f:
+        data = f.read()
+    at = data.find(b"\xbd\x04\xef\xfe")  # VS_FIXEDFILEINFO signature
+    if at < 0:
+        raise Failure(f"{binary} has no version resource")
+    ms = int.from_bytes(data[at + 8:at + 12], "little")
+    ls = int.from_bytes(data[at + 12:at + 16], "little")
+    fixed = (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+    texts = {}
+    for key in ("FileVersion", "ProductVersion"):
+        needle = (key + "\0").encode("utf-16-le")
+        k = data.find(needle, at)
+        if k < 0:
+            raise Failure(f"{binary}: no {key} text in the version resource")
+        v = (k + len(needle) + 3) & ~3  # values start on a 32-bit boundary
+        end = v
+        while data[end:end + 2] != b"\0\0":
+            end += 2
+        texts[key] = data[v:end].decode("utf-16-le")
+    return fixed, texts
+
+
+def cmd_windows_binaries(pk):
+    top = pk.unpack(["main", "debug"], "binaries")
+    objdump = pk.args.objdump
+    bin_dir = os.path.join(top, "bin")
+    problems = []
+    dll = os.path.join(bin_dir, NAME + ".dll")
+    size = os.path.getsize(dll)
+    print(f"{NAME}.dll: {size} bytes")
+    if size >= MAX_DLL_BYTES:
+        problems.append(f"{NAME}.dll is {size} bytes, not under {MAX_DLL_BYTES}")
+    exports = pe_exports(objdump, dll)
+    if exports != EXPORTS:
+        problems.append(f"{NAME}.dll exports {exports}, not {EXPORTS}")
+    fixed, texts = version_resource(dll)
+    want = tuple(int(p) for p in pk.version.split(".")) + (0,)
+    if fixed != want or texts != {"FileVersion": pk.version, "ProductVersion": pk.version}:
+        problems.append(f"version resource {fixed} {texts}, expected {want} and {pk.version}")
+    programs = sorted(n for n in os.listdir(bin_dir) if n.endswith((".dll", ".exe")))
+    for name in programs:
+        path = os.path.join(bin_dir, name)
+        imports = pe_imports(objdump, path)
+        foreign = [d for d in imports if not SYSTEM_DLL.match(d)]
+        if foreign:
+            problems.append(f"{name} imports {foreign}, which are not system DLLs")
+        problems += check_split(objdump, path, bin_dir)
+        print(f"{name}: imports {imports}")
+    if problems:
+        raise Failure("\n".join(problems))
+
+
+def elf_dynamic(binary):
+    out = run("objdump", "-p", binary)
+    return (re.findall(r"^\s+NEEDED\s+(\S+)", out, re.M),
+            re.findall(r"^\s+SONAME\s+(\S+)", out, re.M))
+
+
+def deb_control(path):
+    out = run("dpkg-deb", "--field", path)
+    fields = {}
+    key = None
+    for line in out.splitlines():
+        if line.startswith((" ", "\t")) and key:
+            fields[key] += "\n" + line.strip()
+        elif ":" in line:
+            key, value = line.split(":", 1)
+            fields[key] = value.strip()
+    return fields
+
+
+def cmd_linux_binaries(pk):
+    top = pk.unpack(["main", "debug"], "binaries")
+    problems = []
+    libdir = os.path.join(top, "lib", pk.args.multiarch)
+    real = os.path.join(libdir, f"lib{NAME}.so.{pk.version}")
+    major = pk.version.split(".")[0]
+    needed, soname = elf_dynamic(real)
+    if soname != [f"lib{NAME}.so.{major}"]:
+        problems.append(f"SONAME {soname}, expected lib{NAME}.so.{major}")
+    for link, target in ((f"lib{NAME}.so.{major}", f"lib{NAME}.so.{pk.version}"),
+                         (f"lib{NAME}.so", f"lib{NAME}.so.{major}")):
+        path = os.path.join(libdir, link)
+        if not os.path.islink(path) or os.readlink(path) != target:
+            problems.append(f"{link} is not a link to {target}")
+    dynsym = run("nm", "-D", "--defined-only", real)
+    exports = sorted(re.findall(r"^[0-9a-f]+ [TtDdBbRrWwVviu] ([^@\s]+)", dynsym, re.M))
+    if exports != EXPORTS:
+        problems.append(f"the module exports {exports}, not {EXPORTS}")
+    binaries = [real]
+    bin_dir = os.path.join(top, "bin")
+    if os.path.isdir(bin_dir):
+        binaries += [os.path.join(bin_dir, n) for n in sorted(os.listdir(bin_dir))
+                     if not n.endswith(".debug")]
+    for path in binaries:
+        needed, _ = elf_dynamic(path)
+        foreign = [n for n in needed if not re.match(r"^(libc\.so\.6|ld-linux-x86-64\.so\.2|"
+                                                     r"libm\.so\.6)$", n)]
+        if foreign:
+            problems.append(f"{os.path.basename(path)} needs {foreign} beyond the C library")
+        problems += check_split("objdump", path, os.path.dirname(path))
+        print(f"{os.path.basename(path)}: needs {needed}")
+
+    control = deb_control(pk.path("deb"))
+    print("deb control:", {k: v for k, v in control.items() if k != "Description"})
+    expected = {"Package": NAME, "Version": pk.version, "Architecture": "amd64"}
+    for key, value in expected.items():
+        if control.get(key) != value:
+            problems.append(f".deb {key} is {control.get(key)!r}, not {value!r}")
+    depends = [d.strip() for d in control.get("Depends", "").split(",") if d.strip()]
+    if [re.sub(r"\s*\(.*\)", "", d) for d in depends] != ["libc6"]:
+        problems.append(f".deb Depends is {depends}, not libc6 alone")
+    for key in ("Maintainer", "Description"):
+        if not control.get(key):
+            problems.append(f".deb has no {key}")
+    if problems:
+        raise Failure("\n".join(problems))
+
+
+def check_host_output(label, out):
+    """A host prints the report, then "version V, sse2 1, logical N"."""
+    lines = out.splitlines()
+    if len(lines) != 2:
+        raise Failure(f"{label}: expected the report and one line, got {out!r}")
+    report = parse_report(lines[0])
+    m = re.fullmatch(r"version (\S+), sse2 1, logical (\d+)", lines[1])
+    if not m:
+        raise Failure(f"{label}: unexpected answers line {lines[1]!r}")
+    print(f"{label}: {report['vendor']} {report['brand']!r}, version {m.group(1)}, "
+          f"{m.group(2)} logical")
+    return m.group(1)
+
+
+def run_windows(pk, exe, label):
+    """Runs a Windows program under Wine with the package's DLL beside it."""
+    folder = os.path.dirname(exe)
+    top = os.path.join(pk.work, "zip", pk.top)
+    shutil.copy(os.path.join(top, "bin", NAME + ".dll"), folder)
+    return check_host_output(label, run(pk.args.emulator, exe, cwd=folder))
+
+
+def consumer_source(pk):
+    return os.path.join(pk.args.source, "tests", "consumer")
+
+
+def cmd_mingw_host(pk):
+    top = pk.unpack(["main"], "zip")
+    out_dir = os.path.join(pk.work, "mingw-host")
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.makedirs(out_dir)
+    exe = os.path.join(out_dir, "consumer.exe")
+    run(pk.args.cc, os.path.join(consumer_source(pk), "consumer.c"), "-I",
+        os.path.join(top, "include"), os.path.join(top, "lib", NAME + ".dll.a"), "-o", exe)
+    imports = pe_imports("x86_64-w64-mingw32-objdump", exe) if shutil.which(
+        "x86_64-w64-mingw32-objdump") else []
+    if imports and NAME + ".dll" not in imports:
+        raise Failure(f"the MinGW host does not import {NAME}.dll: {imports}")
+    return run_windows(pk, exe, "MinGW host (.dll.a)")
+
+
+def cmd_msvc_host(pk):
+    """The MSVC model twice: a host linked by hand against the .lib, and a CMake
+    project (clang-cl, lld-link) to which find_package gives the .lib."""
+    for tool in (pk.args.clang, pk.args.lld_link, pk.args.dlltool):
+        if not tool or not shutil.which(tool):
+            raise Skip(f"no {tool or 'clang/lld-link/llvm-dlltool'}: the MSVC-model hosts "
+                       "need clang, lld and llvm-dlltool")
+    top = pk.unpack(["main"], "zip")
+    tests = os.path.join(pk.args.source, "tests", "package")
+    hosts = os.path.join(tests, "hosts")
+    out_dir = os.path.join(pk.work, "msvc-host")
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.makedirs(out_dir)
+    obj = os.path.join(out_dir, "msvc_host.obj")
+    exe = os.path.join(out_dir, "msvc_host.exe")
+    kernel32 = os.path.join(pk.work, "kernel32.lib")
+    run(pk.args.dlltool, "-m", "i386:x86-64", "-d", os.path.join(hosts, "kernel32.def"),
+        "-l", kernel32)
+    run(pk.args.clang, "--target=x86_64-pc-windows-msvc", "-O2", "-ffreestanding",
+        "-fno-stack-protector", "-fno-builtin", "-Wall", "-Wextra", "-Werror", "-I",
+        os.path.join(top, "include"), "-c", os.path.join(hosts, "msvc_host.c"), "-o", obj)
+    run(pk.args.lld_link, "/nologo", "/subsystem:console", "/entry:host_main", "/nodefaultlib",
+        f"/out:{exe}", obj, os.path.join(top, "lib", NAME + ".lib"), kernel32)
+    run_windows(pk, exe, "MSVC-model host (.lib, lld-link)")
+
+    build = os.path.join(pk.work, "msvc-cmake-consumer")
+    cmake_build(os.path.join(tests, "msvc-consumer"), build, "-G", "Ninja",
+                f"-DCMAKE_TOOLCHAIN_FILE={os.path.join(tests, 'msvc-clang-cl.cmake')}",
+                f"-DVelquornCpuInfo_DIR={top}/lib/cmake/VelquornCpuInfo",
+                f"-DVELQUORN_KERNEL32_LIB={kernel32}")
+    return run_windows(pk, os.path.join(build, "msvc_host.exe"),
+                       "MSVC-model find_package consumer (clang-cl, .lib)")
+
+
+def cmake_build(source, build, *options):
+    shutil.rmtree(build, ignore_errors=True)
+    run("cmake", "-S", source, "-B", build, "-DCMAKE_BUILD_TYPE=Release", *options)
+    run("cmake", "--build", build)
+
+
+def cmd_cmake_consumer(pk):
+    if pk.args.platform == "win64":
+        top = pk.unpack(["main"], "zip")
+        build = os.path.join(pk.work, "cmake-consumer")
+        # A cross build searches only its own root; the package's folder is named.
+        cmake_build(consumer_source(pk), build, f"-DCMAKE_TOOLCHAIN_FILE={pk.args.toolchain}",
+                    f"-DVelquornCpuInfo_DIR={top}/lib/cmake/VelquornCpuInfo")
+        return run_windows(pk, os.path.join(build, "consumer.exe"), "find_package consumer")
+    # The .tar.gz unpacked, then moved: the CMake package and the .pc file must
+    # find the files relative to themselves.
+    staged = pk.unpack(["main"], "tarball-staged")
+    top = os.path.join(pk.work, "tarball", "moved")
+    shutil.rmtree(os.path.dirname(top), ignore_errors=True)
+    os.makedirs(os.path.dirname(top))
+    shutil.move(staged, top)
+    env = dict(os.environ, LD_LIBRARY_PATH=os.path.join(top, "lib", pk.args.multiarch))
+    build = os.path.join(pk.work, "cmake-consumer")
+    cmake_build(consumer_source(pk), build, f"-DCMAKE_PREFIX_PATH={top}")
+    version = check_host_output("find_package consumer",
+                                run(os.path.join(build, "consumer"), env=env))
+    pc_env = dict(env, PKG_CONFIG_PATH=os.path.join(top, "lib", pk.args.multiarch, "pkgconfig"))
+    flags = run("pkg-config", "--cflags", "--libs", NAME, env=pc_env).split()
+    exe = os.path.join(pk.work, "pc-consumer")
+    run("cc", os.path.join(consumer_source(pk), "consumer.c"), *flags, "-o", exe)
+    check_host_output("pkg-config consumer", run(exe, env=env))
+    return version
+
+
+def installed_files(package):
+    done = subprocess.run(["dpkg-query", "-L", package], capture_output=True, text=True)
+    return [f for f in done.stdout.splitlines() if f.startswith("/")]
+
+
+def cmd_deb_install(pk):
+    if os.geteuid() != 0:
+        raise Skip("installing the .deb needs root (CI runs as root)")
+    if not shutil.which("dpkg"):
+        raise Skip("no dpkg on this machine")
+    state = subprocess.run(["dpkg-query", "-W", "-f=${Status}", NAME], capture_output=True,
+                           text=True).stdout
+    if "installed" in state.split():
+        raise Skip(f"{NAME} is already installed here; the test does not replace it")
+    deb = pk.path("deb")
+    files = [f[1:] if f.startswith("./") else f for f in archive_members(deb)]
+    try:
+        run("dpkg", "-i", deb)
+        build = os.path.join(pk.work, "deb-cmake-consumer")
+        cmake_build(consumer_source(pk), build)  # no prefix path: the system's
+        check_host_output("find_package consumer (system)", run(os.path.join(build, "consumer")))
+        flags = run("pkg-config", "--cflags", "--libs", NAME).split()
+        exe = os.path.join(pk.work, "deb-pc-consumer")
+        run("cc", os.path.join(consumer_source(pk), "consumer.c"), *flags, "-o", exe)
+        check_host_output("pkg-config consumer (system)", run(exe))
+        tool = "/usr/bin/velquorn-cpuinfo"
+        if tool in files:
+            out = run(tool, "--version").strip()
+            if pk.version not in out:
+                raise Failure(f"{tool} --version says {out!r}")
+            print(f"{tool} --version: {out}")
+    finally:
+        subprocess.run(["dpkg", "-r", NAME], capture_output=True)
+    left = [f for f in files if os.path.lexists(f)]
+    state = subprocess.run(["dpkg-query", "-W", "-f=${Status}", NAME], capture_output=True,
+                           text=True).stdout
+    if left or "installed" in state.split():
+        raise Failure(f"after dpkg -r: status {state!r}, files left {left}")
+    print(f"installed {len(files)} files, built both consumers, removed: nothing left")
+
+
+def cmd_versions(pk):
+    v = pk.version
+    found = {}
+    problems = []
+    kinds = ["main"]
+    top = pk.unpack(kinds, "versions")
+    for kind, name in pk.archives.items():
+        found[f"file name {name}"] = v if (f"-{v}-" in name or f"_{v}_" in name) else name
+        pk.path(kind)
+    libdir = os.path.join(top, "lib") if pk.args.platform == "win64" else os.path.join(
+        top, "lib", pk.args.multiarch)
+    with open(os.path.join(libdir, "pkgconfig", NAME + ".pc")) as f:
+        found[".pc Version"] = re.search(r"^Version: (\S+)$", f.read(), re.M).group(1)
+    with open(os.path.join(libdir, "cmake", "VelquornCpuInfo",
+                           "VelquornCpuInfoConfigVersion.cmake")) as f:
+        found["CMake PACKAGE_VERSION"] = re.search(r'set\(PACKAGE_VERSION "([^"]+)"\)',
+                                                   f.read()).group(1)
+    if pk.args.platform == "win64":
+        fixed, texts = version_resource(os.path.join(top, "bin", NAME + ".dll"))
+        found["DLL FILEVERSION"] = ".".join(map(str, fixed[:3])) if fixed[3] == 0 else str(fixed)
+        found.update({f"DLL {k}": t for k, t in texts.items()})
+        found["cpuinfo_version()"] = cmd_mingw_host(pk)
+    else:
+        found["cpuinfo_version()"] = cmd_cmake_consumer(pk)
+    for what, value in found.items():
+        mark = "ok  " if value == v else "FAIL"
+        print(f"{mark} {what}: {value}")
+        if value != v:
+            problems.append(f"{what} is {value}, the project version is {v}")
+    if problems:
+        raise Failure("\n".join(problems))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
+                                            "mingw-host", "msvc-host", "cmake-consumer",
+                                            "deb-install", "versions"])
+    parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64"])
+    parser.add_argument("--version", required=True, help="the project version")
+    parser.add_argument("--dist", required=True, help="folder of the packages")
+    parser.add_argument("--work", required=True, help="scratch folder of this check")
+    parser.add_argument("--source", required=True, help="the source tree")
+    parser.add_argument("--manifests", help="folder of the archive manifests")
+    parser.add_argument("--multiarch", default="x86_64-linux-gnu", help="Debian library folder")
+    parser.add_argument("--objdump", default="objdump")
+    parser.add_argument("--emulator", help="runs Windows programs (Wine)")
+    parser.add_argument("--cc", help="MinGW C compiler")
+    parser.add_argument("--toolchain", help="MinGW CMake toolchain file")
+    parser.add_argument("--clang")
+    parser.add_argument("--lld-link")
+    parser.add_argument("--dlltool")
+    args = parser.parse_args()
+    args.work = os.path.join(args.work, args.command)
+    os.makedirs(args.work, exist_ok=True)
+    handler = globals()["cmd_" + args.command.replace("-", "_")]
+    try:
+        handler(Packages(args))
+    except Skip as skip:
+        print(f"SKIP: {skip}")
+        return SKIP
+    except (Failure, OSError, subprocess.SubprocessError) as err:
+        print(f"FAIL: {err}")
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
