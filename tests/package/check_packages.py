@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks of the release packages that CPack made, run by CTest (label "package").
 
-  manifests         each archive's file list against its manifest in the repository
+  manifests         each archive's file list against its manifest in the repository,
+                    and no shipped file naming the source or build folder
   windows-binaries  the ZIP's DLL and programs: exports, imports, version resource,
                     size, no debug sections, a debug link that matches the debug ZIP
   linux-binaries    the .tar.gz's module and programs (SONAME, exports, no debug
@@ -134,6 +135,20 @@ def cmd_manifests(pk):
         failures += [f"{archive}: stray {m}" for m in stray]
         print(f"{archive}: {len(files)} files, manifest {os.path.basename(manifest)} "
               f"{'matches' if not missing and not stray else 'differs'}")
+    # Nothing shipped may name the folders it was built in (debug files do).
+    tops = [pk.unpack([kind], "contents-" + kind) for kind in pk.archives if kind != "deb"]
+    build_paths = [os.path.abspath(pk.args.source).encode(),
+                   os.path.abspath(os.path.dirname(pk.dist)).encode()]
+    for top in tops:
+        for folder, _, names in os.walk(top):
+            for name in names:
+                path = os.path.join(folder, name)
+                if name.endswith(".debug") or os.path.islink(path):
+                    continue
+                with open(path, "rb") as f:
+                    data = f.read()
+                failures += [f"{os.path.relpath(path, top)} names the build path {p.decode()}"
+                             for p in build_paths if p in data]
     if failures:
         raise Failure("\n".join(failures))
 
