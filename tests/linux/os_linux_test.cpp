@@ -25,6 +25,9 @@ namespace {
 
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
+// Written in place of a file's text: a folder stands at that path instead.
+constexpr char kFolder[] = "<folder>";
+
 // A temporary folder standing for /sys/devices/system/cpu (and holding a fake
 // /proc/cpuinfo), removed with everything in it when the test ends.
 class FakeTree : public ::testing::Test {
@@ -47,8 +50,9 @@ class FakeTree : public ::testing::Test {
     root_.clear();
   }
 
-  // Creates root/relative with its parent folders and the given text.
-  void write(const std::string& relative, const std::string& text) {
+  // Creates root/relative with its parent folders: a file holding `text`, or
+  // a folder when text is kFolder.
+  void write(const std::string& relative, const char* text) {
     std::string path = root_;
     size_t from = 0;
     for (size_t slash; (slash = relative.find('/', from)) != std::string::npos; from = slash + 1) {
@@ -56,9 +60,13 @@ class FakeTree : public ::testing::Test {
       ASSERT_TRUE(mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) << path;
     }
     path = root_ + "/" + relative;
+    if (strcmp(text, kFolder) == 0) {
+      ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+      return;
+    }
     FILE* f = fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr) << path;
-    fputs(text.c_str(), f);
+    fputs(text, f);
     fclose(f);
   }
 
@@ -137,23 +145,31 @@ const CoreListRow kCoreListRows[] = {
      "0,65\n",
      {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu65/topology/core_cpus_list", "65\n"}},
      {{0x1, 0, false}, {0x2, 1, false}}},
-    {"no topology files for CPU 1", "0-1\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
+    // A CPU that goes offline after `online` was read loses its topology
+    // folder: it is skipped, and the cores still online are counted.
+    {"CPU 3 went offline during the walk",
+     "0-3\n",
+     {{"cpu0/topology/core_cpus_list", "0-1\n"},
+      {"cpu1/topology/core_cpus_list", "0-1\n"},
+      {"cpu2/topology/core_cpus_list", "2\n"}},
+     {{0x3, 0, true}, {0x4, 0, false}}},
+    {"CPU 1 went offline, its topology folder empty",
+     "0-2\n",
+     {{"cpu0/topology/core_cpus_list", "0\n"},
+      {"cpu1/topology", kFolder},
+      {"cpu2/topology/thread_siblings_list", "2\n"}},
+     {{0x1, 0, false}, {0x4, 0, false}}},
+    {"every CPU went offline", "0-1\n", {{"cpu0/topology", kFolder}}, {}},
+    // Any other failure to read a sibling list fails the whole list.
+    {"sibling list is a folder (read fails)",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology/core_cpus_list", kFolder}},
+     {}},
+    {"topology is a file (open fails, not absent)",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology", "0\n"}},
+     {}},
     {"no online file", nullptr, {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
-    {"empty online file", "", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
-    {"malformed online list", "0-x\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
-    {"descending online range", "3-0\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
-    {"malformed sibling list",
-     "0-1\n",
-     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology/core_cpus_list", "zero\n"}},
-     {}},
-    {"empty sibling list",
-     "0-1\n",
-     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology/core_cpus_list", ""}},
-     {}},
-    {"sibling beyond the largest CPU number",
-     "0-1\n",
-     {{"cpu0/topology/core_cpus_list", "0,8192\n"}, {"cpu1/topology/core_cpus_list", "1\n"}},
-     {}},
     {"a sibling named by an earlier CPU is not read again",
      "0-1\n",
      {{"cpu0/topology/core_cpus_list", "0-1\n"}, {"cpu1/topology/core_cpus_list", "zero\n"}},
@@ -179,14 +195,91 @@ TEST_F(CoreListTest, OneRecordForEachOnlineCpuThatLeadsItsCore) {
       EXPECT_EQ(error, 2u);
       continue;
     }
-    ASSERT_NE(ok, 0);
-    ASSERT_EQ(length, 48 * row.cores.size());
+    EXPECT_NE(ok, 0);
+    EXPECT_EQ(length, 48 * row.cores.size());
+    if (!ok || length != 48 * row.cores.size()) continue;
     for (size_t i = 0; i < row.cores.size(); ++i) {
       SCOPED_TRACE(i);
       EXPECT_EQ(std::vector<uint8_t>(buffer + 48 * i, buffer + 48 * (i + 1)),
                 core_record(row.cores[i]));
     }
     EXPECT_EQ(buffer[length], 0xAA);  // nothing written past the records
+  }
+}
+
+// CPU lists as the kernel writes them: ascending CPU numbers and ranges below
+// 8192 (the largest kernel's CPU count), single commas between them, one
+// newline at the end.
+struct CpuListRow {
+  const char* text;
+  std::vector<uint32_t> cpus;  // the CPUs it names; empty: malformed
+};
+
+const CpuListRow kCpuListRows[] = {
+    {"0\n", {0}},
+    {"0-1,3\n", {0, 1, 3}},
+    {"2", {2}},  // no newline
+    {"0,8191\n", {0, 8191}},
+    {"", {}},
+    {"\n", {}},
+    {",0\n", {}},
+    {"0,,1\n", {}},
+    {"0,1,\n", {}},
+    {",\n", {}},
+    {"0 1\n", {}},
+    {"0-\n", {}},
+    {"0-x\n", {}},
+    {"3-0\n", {}},
+    {"1,0\n", {}},
+    {"0-2,2\n", {}},
+    {"0\n1\n", {}},
+    {"8192\n", {}},
+    {"0-8192\n", {}},
+    {"0-999999999\n", {}},
+    {"1234567890\n", {}},
+};
+
+TEST_F(CoreListTest, OnlineAndSiblingListsFollowTheKernelsSyntax) {
+  for (const CpuListRow& row : kCpuListRows) {
+    SCOPED_TRACE(std::string("list \"") + row.text + "\"");
+    remove_root();
+    make_root();
+    // As `online`, each CPU a core of its own (CPUs 0 and 1 where the list is
+    // malformed): the size probe and the walk.
+    write("online", row.text);
+    std::vector<uint32_t> cpus = row.cpus.empty() ? std::vector<uint32_t>{0, 1} : row.cpus;
+    for (uint32_t cpu : cpus) {
+      const std::string name = std::to_string(cpu);
+      write("cpu" + name + "/topology/core_cpus_list", (name + "\n").c_str());
+    }
+    uint32_t length = 0, error = 0;
+    EXPECT_EQ(os_linux_core_list(root_.c_str(), nullptr, &length, &error), 0);
+    uint8_t buffer[1024];
+    uint32_t filled = sizeof buffer, fill_error = 0;
+    const int ok = os_linux_core_list(root_.c_str(), buffer, &filled, &fill_error);
+    if (row.cpus.empty()) {
+      EXPECT_EQ(error, 2u) << "size probe";
+      EXPECT_EQ(ok, 0);
+      EXPECT_EQ(fill_error, 2u);
+    } else {
+      EXPECT_EQ(error, 122u) << "size probe";
+      EXPECT_EQ(length, 48 * row.cpus.size());
+      EXPECT_NE(ok, 0);
+      EXPECT_EQ(filled, 48 * row.cpus.size());
+      if (!ok || filled != 48 * row.cpus.size()) continue;
+      for (size_t i = 0; i < row.cpus.size(); ++i) {
+        const Core core = {uint64_t{1} << (row.cpus[i] % 64),
+                           static_cast<uint16_t>(row.cpus[i] / 64), false};
+        EXPECT_EQ(std::vector<uint8_t>(buffer + 48 * i, buffer + 48 * (i + 1)), core_record(core));
+      }
+      continue;
+    }
+    // A malformed list as CPU 0's siblings fails the walk.
+    write("online", "0-1\n");
+    write("cpu0/topology/core_cpus_list", row.text);
+    filled = sizeof buffer;
+    EXPECT_EQ(os_linux_core_list(root_.c_str(), buffer, &filled, &fill_error), 0) << "siblings";
+    EXPECT_EQ(fill_error, 2u);
   }
 }
 
