@@ -92,6 +92,17 @@ bool read_decimal(Reader* r, uint32_t* value) {
   return digits > 0;
 }
 
+// A whole file holding one decimal number and, at most, a newline after it.
+bool read_number_file(const char* path, uint32_t* value) {
+  Reader r;
+  if (!reader_open(&r, path)) return false;
+  bool ok = read_decimal(&r, value);
+  if (ok && reader_peek(&r) == '\n') reader_next(&r);
+  ok = ok && reader_peek(&r) == -1 && !r.failed;
+  reader_close(&r);
+  return ok;
+}
+
 // A CPU list as the kernel writes it ("0-3,8,10-11\n"): ranges "N" or "N-M"
 // in ascending order, single commas between them, CPU numbers below
 // kMaxCpus, then one newline or the end of the file, and nothing after.
@@ -336,16 +347,26 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
 
 int os_linux_read_mhz(const char* cpu_root, const char* cpuinfo_path, uint32_t* mhz) {
   char path[kPathMax];
-  Reader r;
-  if (join_path(path, cpu_root, "/cpu0/cpufreq/base_frequency") && reader_open(&r, path)) {
-    uint32_t khz = 0;
-    bool ok = read_decimal(&r, &khz);
-    reader_close(&r);
-    if (ok && khz >= 1000) {
-      *mhz = khz / 1000;
-      return 1;
-    }
+  uint32_t value = 0;
+  // intel_pstate (with HWP): the base frequency in kHz, above which the
+  // turbo range begins.
+  if (join_path(path, cpu_root, "/cpu0/cpufreq/base_frequency") && read_number_file(path, &value) &&
+      value >= 1000) {
+    *mhz = value / 1000;
+    return 1;
   }
+  // ACPI CPPC (amd-pstate on AMD Zen 2 and later, many Intel and Arm
+  // servers): the frequency of the nominal performance level, the highest
+  // that every core sustains at once, in MHz; 0 when the firmware states none.
+  if (join_path(path, cpu_root, "/cpu0/acpi_cppc/nominal_freq") && read_number_file(path, &value) &&
+      value != 0) {
+    *mhz = value;
+    return 1;
+  }
+  // The last resort: the clock that cpuinfo gives processor 0. In a virtual
+  // machine it is the stated time-stamp counter rate; on most bare-metal
+  // machines it is the current clock.
+  Reader r;
   if (!reader_open(&r, cpuinfo_path)) return 0;
   char line[256];
   int processors = 0, found = 0;

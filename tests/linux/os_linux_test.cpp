@@ -318,43 +318,89 @@ TEST_F(CoreListTest, SizeProbeAndShortBufferAnswer122WithTheSizeNeeded) {
   }
 }
 
-struct MhzRow {
+// The kernel's statements of a nominal clock, and a cpu MHz line in cpuinfo
+// that moves between two reads (as it does on most bare-metal machines, where
+// it is the current clock).
+struct NominalRow {
   const char* name;
-  const char* base_frequency;  // cpu0/cpufreq/base_frequency in kHz, or null
-  const char* cpuinfo;         // the cpuinfo file, or null
-  int found;
-  uint32_t mhz;
+  const char* base_frequency;  // cpu0/cpufreq/base_frequency (kHz), or null
+  const char* nominal_freq;    // cpu0/acpi_cppc/nominal_freq (MHz), or null
+  uint32_t mhz;                // expected; 0: each read gives the cpu MHz line
 };
 
-const MhzRow kMhzRows[] = {
-    {"base_frequency in kHz wins", "2100000\n", "processor\t: 0\ncpu MHz\t\t: 2596.999\n", 1, 2100},
-    {"base_frequency rounds down to whole MHz", "2899999\n", nullptr, 1, 2899},
-    {"no base_frequency: cpu MHz truncated", nullptr,
-     "processor\t: 0\nvendor_id\t: AuthenticAMD\ncpu MHz\t\t: 2596.999\ncache size\t: 512 KB\n"
-     "\nprocessor\t: 1\ncpu MHz\t\t: 3100.000\n",
-     1, 2596},
-    {"unreadable base_frequency: cpu MHz", "n/a\n", "processor\t: 0\ncpu MHz\t\t: 800.000\n", 1,
-     800},
-    {"base_frequency below 1 MHz: cpu MHz", "999\n", "cpu MHz\t\t: 1200.5\n", 1, 1200},
-    {"only processor 1 has cpu MHz", nullptr, "processor\t: 0\n\nprocessor\t: 1\ncpu MHz\t: 3100\n",
-     0, 0},
-    {"cpu MHz without a number", nullptr, "processor\t: 0\ncpu MHz\t\t: \n", 0, 0},
-    {"cpuinfo without cpu MHz", nullptr, "processor\t: 0\nmodel name\t: Virtual CPU\n", 0, 0},
-    {"neither source", nullptr, nullptr, 0, 0},
+const NominalRow kNominalRows[] = {
+    {"base_frequency (kHz) first", "2100000\n", "2400\n", 2100},
+    {"base_frequency rounds down to whole MHz", "2899999\n", nullptr, 2899},
+    {"no base_frequency: nominal_freq (MHz)", nullptr, "3300\n", 3300},
+    {"nominal_freq without a newline", nullptr, "3300", 3300},
+    {"base_frequency of 0: nominal_freq", "0\n", "2450\n", 2450},
+    {"base_frequency below 1 MHz: nominal_freq", "999\n", "2450\n", 2450},
+    {"base_frequency not a number: nominal_freq", "n/a\n", "2450\n", 2450},
+    {"base_frequency with text after it: nominal_freq", "2100000 kHz\n", "2450\n", 2450},
+    {"base_frequency unreadable (a folder): nominal_freq", kFolder, "2450\n", 2450},
+    {"nominal_freq of 0 (the firmware states none): cpu MHz", nullptr, "0\n", 0},
+    {"nominal_freq unreadable (a folder): cpu MHz", nullptr, kFolder, 0},
+    {"nominal_freq of ten digits: cpu MHz", nullptr, "1234567890\n", 0},
+    {"neither file: cpu MHz", nullptr, nullptr, 0},
 };
 
-class MhzTest : public FakeTree {};
+class MhzTest : public FakeTree {
+ protected:
+  // os_linux_read_mhz over this tree, with cpuinfo holding `cpuinfo`; false
+  // when it finds no value.
+  bool read_mhz(const char* cpuinfo, uint32_t* mhz) {
+    remove("cpuinfo");
+    if (cpuinfo != nullptr) write("cpuinfo", cpuinfo);
+    *mhz = 0;
+    return os_linux_read_mhz(root_.c_str(), path("cpuinfo").c_str(), mhz) != 0;
+  }
+  void remove(const char* relative) { unlink(path(relative).c_str()); }
+};
 
-TEST_F(MhzTest, BaseFrequencyElseTheFirstProcessorsCpuMhzLine) {
-  for (const MhzRow& row : kMhzRows) {
+TEST_F(MhzTest, NominalClockStaysPutWhileCpuMhzMoves) {
+  for (const NominalRow& row : kNominalRows) {
     SCOPED_TRACE(row.name);
     remove_root();
     make_root();
     write("online", "0\n");
     if (row.base_frequency != nullptr) write("cpu0/cpufreq/base_frequency", row.base_frequency);
-    if (row.cpuinfo != nullptr) write("cpuinfo", row.cpuinfo);
-    uint32_t mhz = 0;
-    EXPECT_EQ(os_linux_read_mhz(root_.c_str(), path("cpuinfo").c_str(), &mhz) != 0, row.found != 0);
+    if (row.nominal_freq != nullptr) write("cpu0/acpi_cppc/nominal_freq", row.nominal_freq);
+    const struct {
+      const char* cpuinfo;
+      uint32_t cpu_mhz;
+    } reads[] = {{"processor\t: 0\ncpu MHz\t\t: 3512.400\n", 3512},
+                 {"processor\t: 0\ncpu MHz\t\t: 1400.100\n", 1400}};
+    for (const auto& read : reads) {
+      uint32_t mhz;
+      EXPECT_TRUE(read_mhz(read.cpuinfo, &mhz));
+      EXPECT_EQ(mhz, row.mhz != 0 ? row.mhz : read.cpu_mhz);
+    }
+  }
+}
+
+// The last resort: the cpu MHz line of processor 0 in cpuinfo, truncated.
+TEST_F(MhzTest, CpuMhzLineOfTheFirstProcessor) {
+  const struct {
+    const char* name;
+    const char* cpuinfo;  // null: no file
+    int found;
+    uint32_t mhz;
+  } rows[] = {
+      {"truncated, from processor 0's block",
+       "processor\t: 0\nvendor_id\t: AuthenticAMD\ncpu MHz\t\t: 2596.999\ncache size\t: 512 KB\n"
+       "\nprocessor\t: 1\ncpu MHz\t\t: 3100.000\n",
+       1, 2596},
+      {"no processor line", "cpu MHz\t\t: 1200.5\n", 1, 1200},
+      {"only processor 1 has cpu MHz", "processor\t: 0\n\nprocessor\t: 1\ncpu MHz\t: 3100\n", 0, 0},
+      {"cpu MHz without a number", "processor\t: 0\ncpu MHz\t\t: \n", 0, 0},
+      {"cpuinfo without cpu MHz", "processor\t: 0\nmodel name\t: Virtual CPU\n", 0, 0},
+      {"no cpuinfo", nullptr, 0, 0},
+  };
+  write("online", "0\n");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    uint32_t mhz;
+    EXPECT_EQ(read_mhz(row.cpuinfo, &mhz), row.found != 0);
     if (row.found) {
       EXPECT_EQ(mhz, row.mhz);
     }
