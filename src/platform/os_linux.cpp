@@ -25,7 +25,12 @@ constexpr size_t kPathMax = 512;
 // numbers in sysfs lists are taken as malformed.
 constexpr uint32_t kMaxCpus = 8192;
 
-thread_local uint32_t t_last_error = 0;
+// GetLastError's value, per thread as on Windows. Initial-exec TLS: the
+// variable lives in the static TLS block that every thread gets when it is
+// created (glibc keeps room there for modules loaded later with dlopen), so
+// the first use on a thread allocates nothing, which the general-dynamic
+// model of a dlopen'ed module would.
+__attribute__((tls_model("initial-exec"))) thread_local uint32_t t_last_error = 0;
 
 // The one registry key that exists and the process heap: each handle is the
 // address of a constant of its own.
