@@ -84,6 +84,11 @@ int reader_next(Reader* r) {
   return c;
 }
 
+// Whether every byte read so far has been taken. Sysfs and proc files this
+// small come whole in the first read, so this stands for "nothing follows"
+// without spending another read() on the end of the file.
+bool reader_drained(const Reader* r) { return r->pos == r->len && !r->failed; }
+
 // A decimal number of at most nine digits; false when none starts here.
 bool read_decimal(Reader* r, uint32_t* value) {
   uint32_t v = 0;
@@ -103,14 +108,14 @@ bool read_number_file(const char* path, uint32_t* value) {
   if (!reader_open(&r, path)) return false;
   bool ok = read_decimal(&r, value);
   if (ok && reader_peek(&r) == '\n') reader_next(&r);
-  ok = ok && reader_peek(&r) == -1 && !r.failed;
+  ok = ok && reader_drained(&r);
   reader_close(&r);
   return ok;
 }
 
 // A CPU list as the kernel writes it ("0-3,8,10-11\n"): ranges "N" or "N-M"
 // in ascending order, single commas between them, CPU numbers below
-// kMaxCpus, then one newline or the end of the file, and nothing after.
+// kMaxCpus, then one newline and nothing after it, or the end of the file.
 struct CpuList {
   Reader file;
   uint32_t lowest;  // the smallest CPU number that the next range may name
@@ -144,7 +149,7 @@ bool cpu_list_next(CpuList* list, uint32_t* first, uint32_t* last) {
     const int c = reader_next(r);
     if (c == '\n') {
       list->done = true;
-      ok = reader_peek(r) == -1;
+      ok = reader_drained(r);
     } else if (c == -1) {
       list->done = true;
     } else if (c == ',') {
