@@ -25,7 +25,12 @@ constexpr size_t kPathMax = 512;
 // numbers in sysfs lists are taken as malformed.
 constexpr uint32_t kMaxCpus = 8192;
 
-thread_local uint32_t t_last_error = 0;
+// GetLastError's value, per thread as on Windows. Initial-exec TLS: the
+// variable lives in the static TLS block that every thread gets when it is
+// created (glibc keeps room there for modules loaded later with dlopen), so
+// the first use on a thread allocates nothing, which the general-dynamic
+// model of a dlopen'ed module would.
+__attribute__((tls_model("initial-exec"))) thread_local uint32_t t_last_error = 0;
 
 // The one registry key that exists and the process heap: each handle is the
 // address of a constant of its own.
@@ -37,6 +42,7 @@ OsKey cpu0_key() { return reinterpret_cast<OsKey>(const_cast<char*>(&g_cpu0_key_
 // Sequential reader over one file, through a small stack buffer.
 struct Reader {
   int fd;
+  bool failed;  // a read error, as opposed to the end of the file
   size_t pos;
   size_t len;
   char buf[256];
@@ -46,6 +52,7 @@ bool reader_open(Reader* r, const char* path) {
   do {
     r->fd = open(path, O_RDONLY | O_CLOEXEC);
   } while (r->fd < 0 && errno == EINTR);
+  r->failed = false;
   r->pos = 0;
   r->len = 0;
   return r->fd >= 0;
@@ -56,13 +63,14 @@ void reader_close(Reader* r) {
   r->fd = -1;
 }
 
-// The next byte, or -1 at the end of the file or on a read error.
+// The next byte, or -1 at the end of the file or on a read error (failed set).
 int reader_peek(Reader* r) {
   if (r->pos == r->len) {
     ssize_t n;
     do {
       n = read(r->fd, r->buf, sizeof r->buf);
     } while (n < 0 && errno == EINTR);
+    if (n < 0) r->failed = true;
     if (n <= 0) return -1;
     r->pos = 0;
     r->len = static_cast<size_t>(n);
@@ -75,6 +83,11 @@ int reader_next(Reader* r) {
   if (c >= 0) ++r->pos;
   return c;
 }
+
+// Whether every byte read so far has been taken. Sysfs and proc files this
+// small come whole in the first read, so this stands for "nothing follows"
+// without spending another read() on the end of the file.
+bool reader_drained(const Reader* r) { return r->pos == r->len && !r->failed; }
 
 // A decimal number of at most nine digits; false when none starts here.
 bool read_decimal(Reader* r, uint32_t* value) {
@@ -89,24 +102,66 @@ bool read_decimal(Reader* r, uint32_t* value) {
   return digits > 0;
 }
 
-// The next range of a CPU list such as "0-3,8,10-11\n". Returns false at the
-// end of the list and on malformed text (*bad set).
-bool next_cpu_range(Reader* r, uint32_t* first, uint32_t* last, bool* bad) {
-  *bad = false;
-  int c = reader_peek(r);
-  if (c == ',') {
-    reader_next(r);
-    c = reader_peek(r);
-  }
-  if (c < '0' || c > '9') return false;
-  if (!read_decimal(r, first)) return *bad = true, false;
+// A whole file holding one decimal number and, at most, a newline after it.
+bool read_number_file(const char* path, uint32_t* value) {
+  Reader r;
+  if (!reader_open(&r, path)) return false;
+  bool ok = read_decimal(&r, value);
+  if (ok && reader_peek(&r) == '\n') reader_next(&r);
+  ok = ok && reader_drained(&r);
+  reader_close(&r);
+  return ok;
+}
+
+// A CPU list as the kernel writes it ("0-3,8,10-11\n"): ranges "N" or "N-M"
+// in ascending order, single commas between them, CPU numbers below
+// kMaxCpus, then one newline and nothing after it, or the end of the file.
+struct CpuList {
+  Reader file;
+  uint32_t lowest;  // the smallest CPU number that the next range may name
+  bool done;
+  bool bad;
+};
+
+bool cpu_list_open(CpuList* list, const char* path) {
+  list->lowest = 0;
+  list->done = false;
+  list->bad = false;
+  return reader_open(&list->file, path);
+}
+
+void cpu_list_close(CpuList* list) { reader_close(&list->file); }
+
+// The next range; false at the end of the list and on malformed text or a
+// read error (bad set). An empty list is malformed.
+bool cpu_list_next(CpuList* list, uint32_t* first, uint32_t* last) {
+  if (list->done) return false;
+  Reader* r = &list->file;
+  bool ok = read_decimal(r, first);
   *last = *first;
-  if (reader_peek(r) == '-') {
+  if (ok && reader_peek(r) == '-') {
     reader_next(r);
-    if (!read_decimal(r, last) || *last < *first) return *bad = true, false;
+    ok = read_decimal(r, last);
   }
-  c = reader_peek(r);
-  if (c != ',' && c != '\n' && c != -1) return *bad = true, false;
+  ok = ok && *first >= list->lowest && *last >= *first && *last < kMaxCpus;
+  if (ok) {
+    list->lowest = *last + 1;
+    const int c = reader_next(r);
+    if (c == '\n') {
+      list->done = true;
+      ok = reader_drained(r);
+    } else if (c == -1) {
+      list->done = true;
+    } else if (c == ',') {
+      ok = reader_peek(r) >= '0' && reader_peek(r) <= '9';
+    } else {
+      ok = false;
+    }
+  }
+  if (!ok || r->failed) {
+    list->done = list->bad = true;
+    return false;
+  }
   return true;
 }
 
@@ -139,25 +194,32 @@ bool join_path(char* out, const char* root, const char* tail) {
   return true;
 }
 
-// Number of CPUs in cpu_root/online; false when it cannot be read.
+// Number of CPUs in cpu_root/online; false when it cannot be read or is
+// malformed. The list's bounds keep the count at or below kMaxCpus.
 bool count_online(const char* cpu_root, uint32_t* count) {
   char path[kPathMax];
-  Reader r;
-  if (!join_path(path, cpu_root, "/online") || !reader_open(&r, path)) return false;
+  CpuList list;
+  if (!join_path(path, cpu_root, "/online") || !cpu_list_open(&list, path)) return false;
   uint32_t total = 0, first, last;
-  bool bad = false;
-  while (next_cpu_range(&r, &first, &last, &bad)) total += last - first + 1;
-  reader_close(&r);
+  while (cpu_list_next(&list, &first, &last)) total += last - first + 1;
+  cpu_list_close(&list);
   *count = total;
-  return !bad && total != 0;
+  return !list.bad;
 }
 
-// Opens the sibling list of one CPU: core_cpus_list, else thread_siblings_list.
-bool open_siblings(Reader* r, char* path, const char* cpu_root, uint32_t cpu) {
-  if (build_path(path, cpu_root, "/cpu", cpu, "/topology/core_cpus_list") && reader_open(r, path))
-    return true;
-  return build_path(path, cpu_root, "/cpu", cpu, "/topology/thread_siblings_list") &&
-         reader_open(r, path);
+enum class Siblings { kOpened, kGone, kFailed };
+
+// Opens the sibling list of one CPU: core_cpus_list, else (older kernels)
+// thread_siblings_list. kGone when neither exists: the kernel removes a CPU's
+// topology folder when the CPU goes offline.
+Siblings open_siblings(CpuList* list, char* path, const char* cpu_root, uint32_t cpu) {
+  if (!build_path(path, cpu_root, "/cpu", cpu, "/topology/core_cpus_list"))
+    return Siblings::kFailed;
+  if (cpu_list_open(list, path)) return Siblings::kOpened;
+  if (errno != ENOENT || !build_path(path, cpu_root, "/cpu", cpu, "/topology/thread_siblings_list"))
+    return Siblings::kFailed;
+  if (cpu_list_open(list, path)) return Siblings::kOpened;
+  return errno == ENOENT ? Siblings::kGone : Siblings::kFailed;
 }
 
 // Writes one 48-byte core record for a core whose CPUs in group `group` form
@@ -225,9 +287,9 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
     *error = kOsErrorFileNotFound;
     return 0;
   }
-  // One record per online CPU is the most that the list can hold.
-  const uint64_t needed64 = static_cast<uint64_t>(online) * kOsCoreRecordSize;
-  const uint32_t needed = needed64 > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(needed64);
+  // One record per online CPU is the most that the list can hold: at most
+  // kMaxCpus records, 384 KiB.
+  const uint32_t needed = online * kOsCoreRecordSize;
   if (buffer == nullptr || *length < needed) {
     *length = needed;
     *error = kOsErrorInsufficientBuffer;
@@ -235,38 +297,32 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
   }
 
   char path[kPathMax];
-  Reader online_list;
-  if (!join_path(path, cpu_root, "/online") || !reader_open(&online_list, path)) {
+  CpuList online_list;
+  if (!join_path(path, cpu_root, "/online") || !cpu_list_open(&online_list, path)) {
     *error = kOsErrorFileNotFound;
     return 0;
   }
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t written = 0, first, last;
-  bool bad = false, failed = false;
+  bool failed = false;
   // CPUs already named in an earlier CPU's sibling list cannot lead their
   // core (sibling lists are the same for every CPU of a core), so their
   // files are not read: on SMT machines this halves the files opened.
   uint64_t named[kMaxCpus / 64] = {};
-  while (!failed && next_cpu_range(&online_list, &first, &last, &bad)) {
-    if (last >= kMaxCpus) {
-      failed = true;
-      break;
-    }
+  while (!failed && cpu_list_next(&online_list, &first, &last)) {
     for (uint32_t cpu = first; cpu <= last && !failed; ++cpu) {
       if ((named[cpu / 64] >> (cpu % 64)) & 1) continue;
-      Reader siblings;
-      if (!open_siblings(&siblings, path, cpu_root, cpu)) {
+      CpuList siblings;
+      const Siblings opened = open_siblings(&siblings, path, cpu_root, cpu);
+      if (opened == Siblings::kGone) continue;  // went offline after `online` was read
+      if (opened == Siblings::kFailed) {
         failed = true;
         break;
       }
       uint32_t lo, hi, leader = 0, members = 0;
       uint64_t mask = 0;
-      bool bad_list = false, have_leader = false;
-      while (next_cpu_range(&siblings, &lo, &hi, &bad_list)) {
-        if (hi >= kMaxCpus) {
-          bad_list = true;
-          break;
-        }
+      bool have_leader = false;
+      while (cpu_list_next(&siblings, &lo, &hi)) {
         if (!have_leader) leader = lo, have_leader = true;
         for (uint32_t s = lo; s <= hi; ++s) {
           ++members;
@@ -274,8 +330,8 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
           if (s / 64 == cpu / 64) mask |= uint64_t{1} << (s % 64);
         }
       }
-      reader_close(&siblings);
-      if (bad_list || !have_leader) {
+      cpu_list_close(&siblings);
+      if (siblings.bad) {
         failed = true;
         break;
       }
@@ -288,8 +344,10 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
       written += kOsCoreRecordSize;
     }
   }
-  reader_close(&online_list);
-  if (failed || bad) {
+  cpu_list_close(&online_list);
+  // No record at all: every CPU went offline during the walk, or none leads
+  // its own core.
+  if (failed || online_list.bad || written == 0) {
     *error = kOsErrorFileNotFound;
     return 0;
   }
@@ -299,16 +357,26 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
 
 int os_linux_read_mhz(const char* cpu_root, const char* cpuinfo_path, uint32_t* mhz) {
   char path[kPathMax];
-  Reader r;
-  if (join_path(path, cpu_root, "/cpu0/cpufreq/base_frequency") && reader_open(&r, path)) {
-    uint32_t khz = 0;
-    bool ok = read_decimal(&r, &khz);
-    reader_close(&r);
-    if (ok && khz >= 1000) {
-      *mhz = khz / 1000;
-      return 1;
-    }
+  uint32_t value = 0;
+  // intel_pstate (with HWP): the base frequency in kHz, above which the
+  // turbo range begins.
+  if (join_path(path, cpu_root, "/cpu0/cpufreq/base_frequency") && read_number_file(path, &value) &&
+      value >= 1000) {
+    *mhz = value / 1000;
+    return 1;
   }
+  // ACPI CPPC (amd-pstate on AMD Zen 2 and later, many Intel and Arm
+  // servers): the frequency of the nominal performance level, the highest
+  // that every core sustains at once, in MHz; 0 when the firmware states none.
+  if (join_path(path, cpu_root, "/cpu0/acpi_cppc/nominal_freq") && read_number_file(path, &value) &&
+      value != 0) {
+    *mhz = value;
+    return 1;
+  }
+  // The last resort: the clock that cpuinfo gives processor 0. In a virtual
+  // machine it is the stated time-stamp counter rate; on most bare-metal
+  // machines it is the current clock.
+  Reader r;
   if (!reader_open(&r, cpuinfo_path)) return 0;
   char line[256];
   int processors = 0, found = 0;

@@ -2,74 +2,12 @@
 // library's allocator entry points in this program: a report takes one block,
 // the core-list scratch buffer of one 48-byte record per online CPU, and frees
 // it before it returns.
-#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stddef.h>
 #include <unistd.h>
 
+#include "counting_allocator.h"
 #include "velquorn/cpuinfo.h"
-
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* block, size_t size);
-void* __libc_memalign(size_t alignment, size_t size);
-void __libc_free(void* block);
-}
-
-namespace {
-
-constexpr int kMaxCalls = 8;
-
-// What happened on the heap while `on` was set; no allocation of its own.
-struct HeapLog {
-  bool on;
-  int allocs;
-  int frees;
-  size_t sizes[kMaxCalls];
-  void* blocks[kMaxCalls];
-  void* freed[kMaxCalls];
-};
-
-HeapLog g_log;
-
-void* note_alloc(void* block, size_t size) {
-  if (g_log.on && block != nullptr) {
-    if (g_log.allocs < kMaxCalls) {
-      g_log.sizes[g_log.allocs] = size;
-      g_log.blocks[g_log.allocs] = block;
-    }
-    ++g_log.allocs;
-  }
-  return block;
-}
-
-}  // namespace
-
-extern "C" {
-
-void* malloc(size_t size) { return note_alloc(__libc_malloc(size), size); }
-void* calloc(size_t count, size_t size) {
-  return note_alloc(__libc_calloc(count, size), count * size);
-}
-void* realloc(void* block, size_t size) { return note_alloc(__libc_realloc(block, size), size); }
-void* aligned_alloc(size_t alignment, size_t size) {
-  return note_alloc(__libc_memalign(alignment, size), size);
-}
-int posix_memalign(void** out, size_t alignment, size_t size) {
-  *out = note_alloc(__libc_memalign(alignment, size), size);
-  return *out != nullptr ? 0 : ENOMEM;
-}
-void free(void* block) {
-  if (g_log.on && block != nullptr) {
-    if (g_log.frees < kMaxCalls) g_log.freed[g_log.frees] = block;
-    ++g_log.frees;
-  }
-  __libc_free(block);
-}
-
-}  // extern "C"
 
 namespace {
 
@@ -81,34 +19,32 @@ TEST(ReportHeap, TakesOnlyTheCoreListBuffer) {
 
   // The first report of the process too: nothing is set up on first use.
   for (int call = 1; call <= 2; ++call) {
-    g_log = HeapLog{};
-    g_log.on = true;
+    heap_watch_start();
     const char* json = cpuinfo_get_json();
-    g_log.on = false;
+    heap_watch_stop();
     SCOPED_TRACE(call);
     ASSERT_NE(json, nullptr);
-    ASSERT_EQ(g_log.allocs, 1);
-    EXPECT_EQ(g_log.sizes[0], static_cast<size_t>(online) * 48);
-    ASSERT_EQ(g_log.frees, 1);
-    EXPECT_EQ(g_log.freed[0], g_log.blocks[0]);
+    ASSERT_EQ(g_heap_log.allocs, 1);
+    EXPECT_EQ(g_heap_log.sizes[0], static_cast<size_t>(online) * 48);
+    ASSERT_EQ(g_heap_log.frees, 1);
+    EXPECT_EQ(g_heap_log.freed[0], g_heap_log.blocks[0]);
   }
 }
 
 // The other exports take nothing from the heap.
 TEST(ReportHeap, OtherExportsTakeNothing) {
-  g_log = HeapLog{};
-  g_log.on = true;
+  heap_watch_start();
   const int has = cpuinfo_has_feature("avx2");
   const int logical = cpuinfo_logical_cores();
   const int mhz = cpuinfo_current_mhz();
   const char* version = cpuinfo_version();
-  g_log.on = false;
+  heap_watch_stop();
   EXPECT_NE(has, -1);
   EXPECT_GT(logical, 0);
   EXPECT_NE(mhz, 0);
   EXPECT_NE(version, nullptr);
-  EXPECT_EQ(g_log.allocs, 0);
-  EXPECT_EQ(g_log.frees, 0);
+  EXPECT_EQ(g_heap_log.allocs, 0);
+  EXPECT_EQ(g_heap_log.frees, 0);
 }
 
 }  // namespace

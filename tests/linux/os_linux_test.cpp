@@ -25,6 +25,9 @@ namespace {
 
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
 
+// Written in place of a file's text: a folder stands at that path instead.
+constexpr char kFolder[] = "<folder>";
+
 // A temporary folder standing for /sys/devices/system/cpu (and holding a fake
 // /proc/cpuinfo), removed with everything in it when the test ends.
 class FakeTree : public ::testing::Test {
@@ -47,8 +50,9 @@ class FakeTree : public ::testing::Test {
     root_.clear();
   }
 
-  // Creates root/relative with its parent folders and the given text.
-  void write(const std::string& relative, const std::string& text) {
+  // Creates root/relative with its parent folders: a file holding `text`, or
+  // a folder when text is kFolder.
+  void write(const std::string& relative, const char* text) {
     std::string path = root_;
     size_t from = 0;
     for (size_t slash; (slash = relative.find('/', from)) != std::string::npos; from = slash + 1) {
@@ -56,9 +60,13 @@ class FakeTree : public ::testing::Test {
       ASSERT_TRUE(mkdir(path.c_str(), 0700) == 0 || errno == EEXIST) << path;
     }
     path = root_ + "/" + relative;
+    if (strcmp(text, kFolder) == 0) {
+      ASSERT_EQ(mkdir(path.c_str(), 0700), 0) << path;
+      return;
+    }
     FILE* f = fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr) << path;
-    fputs(text.c_str(), f);
+    fputs(text, f);
     fclose(f);
   }
 
@@ -137,23 +145,31 @@ const CoreListRow kCoreListRows[] = {
      "0,65\n",
      {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu65/topology/core_cpus_list", "65\n"}},
      {{0x1, 0, false}, {0x2, 1, false}}},
-    {"no topology files for CPU 1", "0-1\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
+    // A CPU that goes offline after `online` was read loses its topology
+    // folder: it is skipped, and the cores still online are counted.
+    {"CPU 3 went offline during the walk",
+     "0-3\n",
+     {{"cpu0/topology/core_cpus_list", "0-1\n"},
+      {"cpu1/topology/core_cpus_list", "0-1\n"},
+      {"cpu2/topology/core_cpus_list", "2\n"}},
+     {{0x3, 0, true}, {0x4, 0, false}}},
+    {"CPU 1 went offline, its topology folder empty",
+     "0-2\n",
+     {{"cpu0/topology/core_cpus_list", "0\n"},
+      {"cpu1/topology", kFolder},
+      {"cpu2/topology/thread_siblings_list", "2\n"}},
+     {{0x1, 0, false}, {0x4, 0, false}}},
+    {"every CPU went offline", "0-1\n", {{"cpu0/topology", kFolder}}, {}},
+    // Any other failure to read a sibling list fails the whole list.
+    {"sibling list is a folder (read fails)",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology/core_cpus_list", kFolder}},
+     {}},
+    {"topology is a file (open fails, not absent)",
+     "0-1\n",
+     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology", "0\n"}},
+     {}},
     {"no online file", nullptr, {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
-    {"empty online file", "", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
-    {"malformed online list", "0-x\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
-    {"descending online range", "3-0\n", {{"cpu0/topology/core_cpus_list", "0\n"}}, {}},
-    {"malformed sibling list",
-     "0-1\n",
-     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology/core_cpus_list", "zero\n"}},
-     {}},
-    {"empty sibling list",
-     "0-1\n",
-     {{"cpu0/topology/core_cpus_list", "0\n"}, {"cpu1/topology/core_cpus_list", ""}},
-     {}},
-    {"sibling beyond the largest CPU number",
-     "0-1\n",
-     {{"cpu0/topology/core_cpus_list", "0,8192\n"}, {"cpu1/topology/core_cpus_list", "1\n"}},
-     {}},
     {"a sibling named by an earlier CPU is not read again",
      "0-1\n",
      {{"cpu0/topology/core_cpus_list", "0-1\n"}, {"cpu1/topology/core_cpus_list", "zero\n"}},
@@ -179,14 +195,91 @@ TEST_F(CoreListTest, OneRecordForEachOnlineCpuThatLeadsItsCore) {
       EXPECT_EQ(error, 2u);
       continue;
     }
-    ASSERT_NE(ok, 0);
-    ASSERT_EQ(length, 48 * row.cores.size());
+    EXPECT_NE(ok, 0);
+    EXPECT_EQ(length, 48 * row.cores.size());
+    if (!ok || length != 48 * row.cores.size()) continue;
     for (size_t i = 0; i < row.cores.size(); ++i) {
       SCOPED_TRACE(i);
       EXPECT_EQ(std::vector<uint8_t>(buffer + 48 * i, buffer + 48 * (i + 1)),
                 core_record(row.cores[i]));
     }
     EXPECT_EQ(buffer[length], 0xAA);  // nothing written past the records
+  }
+}
+
+// CPU lists as the kernel writes them: ascending CPU numbers and ranges below
+// 8192 (the largest kernel's CPU count), single commas between them, one
+// newline at the end.
+struct CpuListRow {
+  const char* text;
+  std::vector<uint32_t> cpus;  // the CPUs it names; empty: malformed
+};
+
+const CpuListRow kCpuListRows[] = {
+    {"0\n", {0}},
+    {"0-1,3\n", {0, 1, 3}},
+    {"2", {2}},  // no newline
+    {"0,8191\n", {0, 8191}},
+    {"", {}},
+    {"\n", {}},
+    {",0\n", {}},
+    {"0,,1\n", {}},
+    {"0,1,\n", {}},
+    {",\n", {}},
+    {"0 1\n", {}},
+    {"0-\n", {}},
+    {"0-x\n", {}},
+    {"3-0\n", {}},
+    {"1,0\n", {}},
+    {"0-2,2\n", {}},
+    {"0\n1\n", {}},
+    {"8192\n", {}},
+    {"0-8192\n", {}},
+    {"0-999999999\n", {}},
+    {"1234567890\n", {}},
+};
+
+TEST_F(CoreListTest, OnlineAndSiblingListsFollowTheKernelsSyntax) {
+  for (const CpuListRow& row : kCpuListRows) {
+    SCOPED_TRACE(std::string("list \"") + row.text + "\"");
+    remove_root();
+    make_root();
+    // As `online`, each CPU a core of its own (CPUs 0 and 1 where the list is
+    // malformed): the size probe and the walk.
+    write("online", row.text);
+    std::vector<uint32_t> cpus = row.cpus.empty() ? std::vector<uint32_t>{0, 1} : row.cpus;
+    for (uint32_t cpu : cpus) {
+      const std::string name = std::to_string(cpu);
+      write("cpu" + name + "/topology/core_cpus_list", (name + "\n").c_str());
+    }
+    uint32_t length = 0, error = 0;
+    EXPECT_EQ(os_linux_core_list(root_.c_str(), nullptr, &length, &error), 0);
+    uint8_t buffer[1024];
+    uint32_t filled = sizeof buffer, fill_error = 0;
+    const int ok = os_linux_core_list(root_.c_str(), buffer, &filled, &fill_error);
+    if (row.cpus.empty()) {
+      EXPECT_EQ(error, 2u) << "size probe";
+      EXPECT_EQ(ok, 0);
+      EXPECT_EQ(fill_error, 2u);
+    } else {
+      EXPECT_EQ(error, 122u) << "size probe";
+      EXPECT_EQ(length, 48 * row.cpus.size());
+      EXPECT_NE(ok, 0);
+      EXPECT_EQ(filled, 48 * row.cpus.size());
+      if (!ok || filled != 48 * row.cpus.size()) continue;
+      for (size_t i = 0; i < row.cpus.size(); ++i) {
+        const Core core = {uint64_t{1} << (row.cpus[i] % 64),
+                           static_cast<uint16_t>(row.cpus[i] / 64), false};
+        EXPECT_EQ(std::vector<uint8_t>(buffer + 48 * i, buffer + 48 * (i + 1)), core_record(core));
+      }
+      continue;
+    }
+    // A malformed list as CPU 0's siblings fails the walk.
+    write("online", "0-1\n");
+    write("cpu0/topology/core_cpus_list", row.text);
+    filled = sizeof buffer;
+    EXPECT_EQ(os_linux_core_list(root_.c_str(), buffer, &filled, &fill_error), 0) << "siblings";
+    EXPECT_EQ(fill_error, 2u);
   }
 }
 
@@ -225,43 +318,89 @@ TEST_F(CoreListTest, SizeProbeAndShortBufferAnswer122WithTheSizeNeeded) {
   }
 }
 
-struct MhzRow {
+// The kernel's statements of a nominal clock, and a cpu MHz line in cpuinfo
+// that moves between two reads (as it does on most bare-metal machines, where
+// it is the current clock).
+struct NominalRow {
   const char* name;
-  const char* base_frequency;  // cpu0/cpufreq/base_frequency in kHz, or null
-  const char* cpuinfo;         // the cpuinfo file, or null
-  int found;
-  uint32_t mhz;
+  const char* base_frequency;  // cpu0/cpufreq/base_frequency (kHz), or null
+  const char* nominal_freq;    // cpu0/acpi_cppc/nominal_freq (MHz), or null
+  uint32_t mhz;                // expected; 0: each read gives the cpu MHz line
 };
 
-const MhzRow kMhzRows[] = {
-    {"base_frequency in kHz wins", "2100000\n", "processor\t: 0\ncpu MHz\t\t: 2596.999\n", 1, 2100},
-    {"base_frequency rounds down to whole MHz", "2899999\n", nullptr, 1, 2899},
-    {"no base_frequency: cpu MHz truncated", nullptr,
-     "processor\t: 0\nvendor_id\t: AuthenticAMD\ncpu MHz\t\t: 2596.999\ncache size\t: 512 KB\n"
-     "\nprocessor\t: 1\ncpu MHz\t\t: 3100.000\n",
-     1, 2596},
-    {"unreadable base_frequency: cpu MHz", "n/a\n", "processor\t: 0\ncpu MHz\t\t: 800.000\n", 1,
-     800},
-    {"base_frequency below 1 MHz: cpu MHz", "999\n", "cpu MHz\t\t: 1200.5\n", 1, 1200},
-    {"only processor 1 has cpu MHz", nullptr, "processor\t: 0\n\nprocessor\t: 1\ncpu MHz\t: 3100\n",
-     0, 0},
-    {"cpu MHz without a number", nullptr, "processor\t: 0\ncpu MHz\t\t: \n", 0, 0},
-    {"cpuinfo without cpu MHz", nullptr, "processor\t: 0\nmodel name\t: Virtual CPU\n", 0, 0},
-    {"neither source", nullptr, nullptr, 0, 0},
+const NominalRow kNominalRows[] = {
+    {"base_frequency (kHz) first", "2100000\n", "2400\n", 2100},
+    {"base_frequency rounds down to whole MHz", "2899999\n", nullptr, 2899},
+    {"no base_frequency: nominal_freq (MHz)", nullptr, "3300\n", 3300},
+    {"nominal_freq without a newline", nullptr, "3300", 3300},
+    {"base_frequency of 0: nominal_freq", "0\n", "2450\n", 2450},
+    {"base_frequency below 1 MHz: nominal_freq", "999\n", "2450\n", 2450},
+    {"base_frequency not a number: nominal_freq", "n/a\n", "2450\n", 2450},
+    {"base_frequency with text after it: nominal_freq", "2100000 kHz\n", "2450\n", 2450},
+    {"base_frequency unreadable (a folder): nominal_freq", kFolder, "2450\n", 2450},
+    {"nominal_freq of 0 (the firmware states none): cpu MHz", nullptr, "0\n", 0},
+    {"nominal_freq unreadable (a folder): cpu MHz", nullptr, kFolder, 0},
+    {"nominal_freq of ten digits: cpu MHz", nullptr, "1234567890\n", 0},
+    {"neither file: cpu MHz", nullptr, nullptr, 0},
 };
 
-class MhzTest : public FakeTree {};
+class MhzTest : public FakeTree {
+ protected:
+  // os_linux_read_mhz over this tree, with cpuinfo holding `cpuinfo`; false
+  // when it finds no value.
+  bool read_mhz(const char* cpuinfo, uint32_t* mhz) {
+    remove("cpuinfo");
+    if (cpuinfo != nullptr) write("cpuinfo", cpuinfo);
+    *mhz = 0;
+    return os_linux_read_mhz(root_.c_str(), path("cpuinfo").c_str(), mhz) != 0;
+  }
+  void remove(const char* relative) { unlink(path(relative).c_str()); }
+};
 
-TEST_F(MhzTest, BaseFrequencyElseTheFirstProcessorsCpuMhzLine) {
-  for (const MhzRow& row : kMhzRows) {
+TEST_F(MhzTest, NominalClockStaysPutWhileCpuMhzMoves) {
+  for (const NominalRow& row : kNominalRows) {
     SCOPED_TRACE(row.name);
     remove_root();
     make_root();
     write("online", "0\n");
     if (row.base_frequency != nullptr) write("cpu0/cpufreq/base_frequency", row.base_frequency);
-    if (row.cpuinfo != nullptr) write("cpuinfo", row.cpuinfo);
-    uint32_t mhz = 0;
-    EXPECT_EQ(os_linux_read_mhz(root_.c_str(), path("cpuinfo").c_str(), &mhz) != 0, row.found != 0);
+    if (row.nominal_freq != nullptr) write("cpu0/acpi_cppc/nominal_freq", row.nominal_freq);
+    const struct {
+      const char* cpuinfo;
+      uint32_t cpu_mhz;
+    } reads[] = {{"processor\t: 0\ncpu MHz\t\t: 3512.400\n", 3512},
+                 {"processor\t: 0\ncpu MHz\t\t: 1400.100\n", 1400}};
+    for (const auto& read : reads) {
+      uint32_t mhz;
+      EXPECT_TRUE(read_mhz(read.cpuinfo, &mhz));
+      EXPECT_EQ(mhz, row.mhz != 0 ? row.mhz : read.cpu_mhz);
+    }
+  }
+}
+
+// The last resort: the cpu MHz line of processor 0 in cpuinfo, truncated.
+TEST_F(MhzTest, CpuMhzLineOfTheFirstProcessor) {
+  const struct {
+    const char* name;
+    const char* cpuinfo;  // null: no file
+    int found;
+    uint32_t mhz;
+  } rows[] = {
+      {"truncated, from processor 0's block",
+       "processor\t: 0\nvendor_id\t: AuthenticAMD\ncpu MHz\t\t: 2596.999\ncache size\t: 512 KB\n"
+       "\nprocessor\t: 1\ncpu MHz\t\t: 3100.000\n",
+       1, 2596},
+      {"no processor line", "cpu MHz\t\t: 1200.5\n", 1, 1200},
+      {"only processor 1 has cpu MHz", "processor\t: 0\n\nprocessor\t: 1\ncpu MHz\t: 3100\n", 0, 0},
+      {"cpu MHz without a number", "processor\t: 0\ncpu MHz\t\t: \n", 0, 0},
+      {"cpuinfo without cpu MHz", "processor\t: 0\nmodel name\t: Virtual CPU\n", 0, 0},
+      {"no cpuinfo", nullptr, 0, 0},
+  };
+  write("online", "0\n");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    uint32_t mhz;
+    EXPECT_EQ(read_mhz(row.cpuinfo, &mhz), row.found != 0);
     if (row.found) {
       EXPECT_EQ(mhz, row.mhz);
     }

@@ -5,7 +5,7 @@
   errors       cpuid-replay's exit status and messages for bad command lines
                and bad replay files
   compare      the CPUID members of two reports of this machine (the Windows
-               build under Wine against the native build)
+               build under Wine against the native build), both on one CPU
   python-host  the Python example host with a given module
 
 Exit status: 0 passed, 1 failed, 77 skipped (something the check needs is
@@ -125,9 +125,12 @@ def program_lines(stderr):
     return [l for l in stderr.splitlines() if not WINE_DIAGNOSTIC.match(l)]
 
 
-def run(emulator, program, *args, timeout=120):
+def run(emulator, program, *args, timeout=120, cpu=None):
+    """Runs the program (through the emulator, if any); pinned to one CPU when
+    cpu is given (the affinity passes on to everything the program starts)."""
     command = ([emulator] if emulator else []) + [program] + list(args)
-    done = subprocess.run(command, capture_output=True, timeout=timeout)
+    pin = None if cpu is None else (lambda: os.sched_setaffinity(0, {cpu}))
+    done = subprocess.run(command, capture_output=True, timeout=timeout, preexec_fn=pin)
     # Reports are ASCII; latin-1 keeps any stray byte visible in a message.
     return done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
 
@@ -223,9 +226,13 @@ def cmd_compare(args):
         print(f"SKIP: no native report program at {args.native} "
               "(the native build makes it: cmake --workflow --preset test)")
         return SKIP
+    # Both runs on one CPU that this process may use: the processors of a
+    # hybrid part give different caches on different core types.
+    cpu = min(os.sched_getaffinity(0))
+    print(f"both reports pinned to CPU {cpu}")
     reports = {}
     for name, command in (("native", [args.native]), ("wine", [args.emulator, args.program])):
-        status, out, err = run(None, *command)
+        status, out, err = run(None, *command, cpu=cpu)
         if status != 0:
             print(f"FAIL {name} report: exit status {status}, stderr {err!r}")
             return 1
