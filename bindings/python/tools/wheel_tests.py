@@ -16,6 +16,7 @@ import base64
 import csv
 import hashlib
 import io
+import json
 import os
 import shutil
 import struct
@@ -28,6 +29,9 @@ import build_wheel  # noqa: E402
 
 SKIP = 77
 MODULE_ENV = "VELQUORN_CPUINFO_LIBRARY"
+REPORT_MEMBERS = ["vendor", "brand", "family", "model", "stepping", "physical_cores",
+                  "logical_cores", "l1d_kb", "l1i_kb", "l2_kb", "l3_kb", "base_mhz", "max_mhz",
+                  "current_mhz", "features", "hypervisor", "x64"]
 
 
 class Failure(Exception):
@@ -154,10 +158,14 @@ def cmd_windows(args):
     command = ([args.emulator] if args.emulator else []) + [program]
     done = subprocess.run(command, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=120)
-    line = done.stdout.decode("latin-1")
-    if done.returncode != 0 or not line.startswith('{"vendor":') or not line.endswith("}\n"):
+    text = done.stdout.decode("latin-1")
+    try:
+        members = list(json.loads(text)) if done.returncode == 0 else None
+    except ValueError:
+        members = None
+    if members != REPORT_MEMBERS:
         raise Failure(f"the report program beside the wheel's DLL gave status "
-                      f"{done.returncode}, output {line!r}, errors {done.stderr!r}")
+                      f"{done.returncode}, output {text!r}, errors {done.stderr!r}")
     print("ok   the wheel's DLL gives a report under the emulator")
     return 0
 
