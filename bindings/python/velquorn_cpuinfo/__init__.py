@@ -14,7 +14,6 @@ this lock).
 from __future__ import annotations
 
 import ctypes
-import json
 import threading
 from typing import List, Optional, Tuple, TypedDict
 
@@ -152,5 +151,7 @@ def report_json() -> str:
 
 def report() -> Report:
     """The report, parsed: a dict of the 17 members in the module's order."""
+    import json  # here, not at import: json (with re and enum) is most of the import time
+
     parsed: Report = json.loads(report_json())
     return parsed

@@ -2,7 +2,6 @@
 from __future__ import annotations
 
 import ctypes
-import ctypes.util
 import os
 import sys
 from typing import List, Tuple, Union
@@ -81,6 +80,8 @@ def find() -> Tuple[ctypes.CDLL, str]:
             tried.append(f"the copy bundled in the package, {bundled}: {err}")
     else:
         tried.append(f"the copy bundled in the package, {bundled}: no such file")
+
+    import ctypes.util  # only here: it brings subprocess, re and more
 
     system = ctypes.util.find_library(MODULE_NAME)
     if system:
