@@ -145,15 +145,16 @@ static class CpuInfoTests {
           SameKindOfClock(CurrentMhzOf(report), CurrentMhzOf(cReport)));
     int mhz = CpuInfo.CurrentMhz;
     int cMhz = int.Parse(c.Values["current_mhz"]);
-    Check("CurrentMhz is of the C host's kind", SameKindOfClock(mhz, cMhz), mhz + " against " + cMhz);
+    Check("CurrentMhz is of the C host's kind", SameKindOfClock(mhz, cMhz),
+          mhz + " against " + cMhz);
 
     // The module's texts are read, never freed: freeing one of them crashes
     // or corrupts the heap long before a thousand calls.
     string expected = WithoutClocks(report);
     int whole = 0;
     for (int i = 0; i < 1000; i++) {
-      if (WithoutClocks(CpuInfo.ReportJson()) == expected && CpuInfo.Version == c.Values["version"] &&
-          CpuInfo.LastError == c.Values["last_error"]) {
+      if (WithoutClocks(CpuInfo.ReportJson()) == expected &&
+          CpuInfo.Version == c.Values["version"] && CpuInfo.LastError == c.Values["last_error"]) {
         whole++;
       }
     }

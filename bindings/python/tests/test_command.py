@@ -58,7 +58,6 @@ CASES = [
     (["--has"], 2, None, USAGE),
     (["--has", "sse2", "sse3"], 2, None, USAGE),
     (["--pretty", "--has", "sse2"], 2, None, USAGE),
-    (["--pretty", "--pretty"], 2, None, USAGE),
     (["--bogus"], 2, None, USAGE),
     (["--help"], 0, lambda out, c: out.startswith(USAGE.encode()), None),
 ]
@@ -88,8 +87,7 @@ def test_command_names_the_places_tried_when_the_module_is_missing():
 
 @pytest.mark.parametrize("answers, status", [
     ({"sse2": True, "avx2": True}, 0),
-    ({"sse2": True, "avx2": False}, 1),
-    ({"sse2": False, "avx2": False}, 1),
+    ({"sse2": False, "avx2": True}, 1),
 ])
 def test_has_status_follows_the_answers(monkeypatch, answers, status):
     # This machine may have every feature; the absent case is taken here

@@ -52,8 +52,6 @@ CASES = [
       "current clock:  not measured (-1: no time passed)"]),
     ({"current_mhz": -2147483648}, 80,
      ["current clock:  not measured (-2147483648: no rate in range)"]),
-    ({"family": 15, "model": 107, "stepping": 10}, 80,
-     ["family:         15 (0xf)", "model:          107 (0x6b)", "stepping:       10 (0xa)"]),
     ({"features": [], "hypervisor": 0, "x64": 0}, 80,
      ["features:       none", "hypervisor:     no", "64-bit:         no"]),
     # Wrapped to the width; a name longer than the room stands alone.

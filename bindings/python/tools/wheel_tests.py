@@ -74,12 +74,6 @@ def check_contents(wheel, version, platform):
         return z.read(bundled)
 
 
-def check_elf_module(data):
-    # ELF64, little-endian, shared object (ET_DYN 3), x86-64 (62).
-    if data[:6] != b"\x7fELF\x02\x01" or struct.unpack_from("<HH", data, 16) != (3, 62):
-        raise Failure("the bundled module is not an x86-64 ELF shared object")
-
-
 def check_pe_module(data):
     # PE32+ image of an x86-64 (0x8664) DLL (characteristic 0x2000).
     if data[:2] != b"MZ":
@@ -114,7 +108,8 @@ def cmd_linux(args):
         print(f"SKIP: {sys.executable} lacks {', '.join(sorted(set(missing)))}")
         return SKIP
     wheel = build(args, "linux_x86_64")
-    check_elf_module(check_contents(wheel, args.version, "linux_x86_64"))
+    # The suite below loads the bundled module and checks its every answer.
+    check_contents(wheel, args.version, "linux_x86_64")
     print("ok   wheel contents, tags, version and hashes")
 
     venv = os.path.join(args.work, "venv")

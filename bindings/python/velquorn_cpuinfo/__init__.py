@@ -21,7 +21,8 @@ from ._loader import ENVIRONMENT_VARIABLE, LibraryLoadError, PathLike, find, ope
 
 __all__ = [
     "ENVIRONMENT_VARIABLE", "FEATURES", "LibraryLoadError", "Report", "current_mhz",
-    "has_feature", "last_error", "load", "logical_cores", "module_path", "report", "report_json", "version",
+    "has_feature", "last_error", "load", "logical_cores", "module_path", "report", "report_json",
+    "version",
 ]
 
 #: The 21 feature names that has_feature() accepts, in the order of the

@@ -53,7 +53,8 @@ def open_path(path: PathLike) -> Tuple[ctypes.CDLL, str]:
     try:
         return _open(text), text
     except OSError as err:
-        raise LibraryLoadError(f"cannot load the {MODULE_NAME} module from {text!r}: {err}") from None
+        raise LibraryLoadError(
+            f"cannot load the {MODULE_NAME} module from {text!r}: {err}") from None
 
 
 def find() -> Tuple[ctypes.CDLL, str]:
