@@ -3,48 +3,37 @@
 
 Usage: cpuinfo_report.py [MODULE]
 
-MODULE is the path of the library; without it, the library is looked for
-beside this script (velquorn-cpuid-cpu-info.dll on Windows,
-libvelquorn-cpuid-cpu-info.so elsewhere). Only the standard library is used.
+Uses the velquorn_cpuinfo package: the installed one (pip install the wheel),
+else the copy in this source tree (bindings/python). MODULE is the library to
+load; without it, the package looks where it always does: the file named by
+VELQUORN_CPUINFO_LIBRARY, the copy bundled in the package, then the system
+loader. From a source tree after `cmake --workflow --preset test`:
+
+    examples/cpuinfo_report.py build/native/libvelquorn-cpuid-cpu-info.so
 """
-import ctypes
 import json
 import os
 import sys
 
-
-def default_module():
+try:
+    import velquorn_cpuinfo
+except ImportError:
     here = os.path.dirname(os.path.abspath(__file__))
-    name = ("velquorn-cpuid-cpu-info.dll" if sys.platform == "win32"
-            else "libvelquorn-cpuid-cpu-info.so")
-    return os.path.join(here, name)
-
-
-def load(path):
-    lib = ctypes.CDLL(path)
-    for name in ("cpuinfo_version", "cpuinfo_last_error", "cpuinfo_get_json"):
-        getattr(lib, name).restype = ctypes.c_char_p
-        getattr(lib, name).argtypes = []
-    lib.cpuinfo_has_feature.restype = ctypes.c_int
-    lib.cpuinfo_has_feature.argtypes = [ctypes.c_char_p]
-    for name in ("cpuinfo_logical_cores", "cpuinfo_current_mhz"):
-        getattr(lib, name).restype = ctypes.c_int
-        getattr(lib, name).argtypes = []
-    return lib
+    sys.path.insert(0, os.path.join(here, os.pardir, "bindings", "python"))
+    import velquorn_cpuinfo
 
 
 def main(argv):
     if len(argv) > 2:
         print("usage: cpuinfo_report.py [MODULE]", file=sys.stderr)
         return 2
-    path = argv[1] if len(argv) == 2 else default_module()
     try:
-        lib = load(path)
-    except OSError as err:
-        print(f"cpuinfo_report.py: cannot load {path}: {err}", file=sys.stderr)
+        if len(argv) == 2:
+            velquorn_cpuinfo.load(argv[1])
+        report = velquorn_cpuinfo.report()
+    except velquorn_cpuinfo.LibraryLoadError as err:
+        print(f"cpuinfo_report.py: {err}", file=sys.stderr)
         return 1
-    # The library owns the text; copy it before the next report.
-    report = json.loads(lib.cpuinfo_get_json().decode("ascii"))
     print(json.dumps(report, indent=2))
     return 0
 

@@ -6,7 +6,7 @@
                and bad replay files
   compare      the CPUID members of two reports of this machine (the Windows
                build under Wine against the native build), both on one CPU
-  python-host  the Python example host with a given module
+  python-host  the Python example host, from the source tree, against the C host
 
 Exit status: 0 passed, 1 failed, 77 skipped (something the check needs is
 absent; the reason is printed).
@@ -249,17 +249,51 @@ def cmd_compare(args):
 
 
 def cmd_python_host(args):
-    status, out, err = run(None, sys.executable, args.script, args.module, timeout=60)
+    """The example host from the source tree, on the package beside it, with
+    the module named on its command line or by the package's variable."""
+    status, out, err = run(None, args.native)
     if status != 0:
-        print(f"FAIL: exit status {status}, stderr {err!r}")
+        print(f"FAIL: {args.native}: exit status {status}, stderr {err!r}")
         return 1
-    try:
-        report = parse_report(out)
-    except Failure as failure:
-        print(f"FAIL: {failure}")
-        return 1
-    print(f"ok: {report['vendor']} {report['brand']}, {len(report['features'])} features")
-    return 0
+    native = parse_report(out.strip())
+    missing = "/nonexistent/libvelquorn-cpuid-cpu-info.so"
+    # (what, arguments, VELQUORN_CPUINFO_LIBRARY, status, stderr must hold)
+    cases = [
+        ("module argument", [args.module], None, 0, None),
+        ("module by the variable", [], args.module, 0, None),
+        ("a missing module", [missing], None, 1, f"{missing!r}"),
+        ("a missing module by the variable", [], missing, 1,
+         f"{missing!r}, named by VELQUORN_CPUINFO_LIBRARY"),
+        ("two arguments", [args.module, args.module], None, 2, "usage:"),
+    ]
+    failed = 0
+    for what, arguments, variable, want_status, want_text in cases:
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("VELQUORN_CPUINFO_LIBRARY", "PYTHONPATH")}
+        env["PYTHONDONTWRITEBYTECODE"] = "1"  # nothing written into the source tree
+        if variable:
+            env["VELQUORN_CPUINFO_LIBRARY"] = variable
+        done = subprocess.run([sys.executable, args.script, *arguments], env=env,
+                              capture_output=True, timeout=60)
+        out, err = done.stdout.decode("latin-1"), done.stderr.decode("latin-1")
+        problems = []
+        if done.returncode != want_status:
+            problems.append(f"exit status {done.returncode}, expected {want_status}: {err!r}")
+        elif want_status == 0:
+            try:
+                report = parse_report(out)
+                if "\n  \"vendor\": " not in out:
+                    problems.append(f"the report is not indented: {out!r}")
+                differing = [k for k in CPUID_MEMBERS if report[k] != native[k]]
+                if differing:
+                    problems.append(f"{differing} differ from the C host's report")
+            except Failure as failure:
+                problems.append(str(failure))
+        elif out or want_text not in err:
+            problems.append(f"stdout {out!r}, stderr without {want_text!r}: {err!r}")
+        print(("FAIL " if problems else "ok   ") + what + "".join("\n  " + p for p in problems))
+        failed += bool(problems)
+    return 1 if failed else 0
 
 
 def main():
@@ -284,6 +318,7 @@ def main():
     host = sub.add_parser("python-host")
     host.add_argument("--script", required=True)
     host.add_argument("--module", required=True)
+    host.add_argument("--native", required=True, help="the C program that prints the report")
     args = parser.parse_args()
     handler = {"corpus": cmd_corpus, "errors": cmd_errors, "compare": cmd_compare,
                "python-host": cmd_python_host}[args.command]

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Builds the velquorn_cpuinfo wheel that bundles one build's module.
+
+  build_wheel.py --module FILE --platform {linux_x86_64,win_amd64} --version V
+                 --stage DIR --outdir DIR [--strip TOOL]
+
+The package sources (the folder above this script) and the module are copied
+into the stage folder, which is emptied first; the wheel is built there,
+offline, by this interpreter's setuptools and wheel (Debian: python3-build,
+python3-setuptools, python3-wheel), and written to the output folder. Prints
+the wheel's path. Exit status 0 built, 1 failed, 77 a needed package is absent.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+
+SKIP = 77
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PACKAGE = "velquorn_cpuinfo"
+
+# The module's file name inside the package, by wheel platform tag.
+BUNDLED_FILE = {
+    "linux_x86_64": "libvelquorn-cpuid-cpu-info.so",
+    "win_amd64": "velquorn-cpuid-cpu-info.dll",
+}
+
+# What the package ships besides the module.
+PACKAGE_FILES = ["__init__.py", "__main__.py", "_loader.py", "_pretty.py", "py.typed"]
+
+
+class Skip(Exception):
+    pass
+
+
+def missing_packages():
+    """The Debian packages whose Python modules this interpreter lacks."""
+    wanted = {"build": "python3-build", "setuptools": "python3-setuptools",
+              "wheel": "python3-wheel"}
+    missing = []
+    for module, package in wanted.items():
+        try:
+            __import__(module)
+        except ImportError:
+            missing.append(package)
+    return missing
+
+
+def wheel_name(version, platform):
+    return f"{PACKAGE}-{version}-py3-none-{platform}.whl"
+
+
+def build(module, platform, version, stage, outdir, strip=None):
+    """Stages the package with the module and builds the wheel; returns its path."""
+    missing = missing_packages()
+    if missing:
+        raise Skip(f"{sys.executable} cannot build wheels without {', '.join(missing)}")
+    if not os.path.isfile(module):
+        raise RuntimeError(f"no module at {module}")
+    shutil.rmtree(stage, ignore_errors=True)
+    os.makedirs(os.path.join(stage, PACKAGE))
+    for name in ("pyproject.toml", "README.md"):
+        shutil.copyfile(os.path.join(SOURCE, name), os.path.join(stage, name))
+    for name in PACKAGE_FILES:
+        shutil.copyfile(os.path.join(SOURCE, PACKAGE, name), os.path.join(stage, PACKAGE, name))
+    with open(os.path.join(stage, "VERSION"), "w") as f:
+        f.write(version + "\n")
+    bundled = os.path.join(stage, PACKAGE, BUNDLED_FILE[platform])
+    if strip:
+        # Debug sections stay with the build (and the debug packages); the
+        # build ID note stays in the copy, so a debugger still finds them.
+        subprocess.run([strip, "--strip-unneeded", "-o", bundled, module], check=True)
+    else:
+        shutil.copyfile(module, bundled)
+    os.makedirs(outdir, exist_ok=True)
+    wheel = os.path.join(outdir, wheel_name(version, platform))
+    if os.path.exists(wheel):
+        os.remove(wheel)
+    done = subprocess.run(
+        [sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", outdir,
+         f"--config-setting=--build-option=--plat-name={platform}", stage],
+        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, universal_newlines=True)
+    if done.returncode != 0 or not os.path.isfile(wheel):
+        raise RuntimeError(f"building {os.path.basename(wheel)} failed "
+                           f"(status {done.returncode}):\n{done.stdout}")
+    return wheel
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--module", required=True)
+    parser.add_argument("--platform", required=True, choices=sorted(BUNDLED_FILE))
+    parser.add_argument("--version", required=True)
+    parser.add_argument("--stage", required=True)
+    parser.add_argument("--outdir", required=True)
+    parser.add_argument("--strip")
+    args = parser.parse_args()
+    try:
+        print(build(args.module, args.platform, args.version, args.stage, args.outdir, args.strip))
+    except Skip as skip:
+        print(f"SKIP: {skip}")
+        return SKIP
+    except (OSError, RuntimeError, subprocess.CalledProcessError) as err:
+        print(f"build_wheel.py: {err}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
