@@ -16,7 +16,8 @@
   deb-install       the .deb installed with dpkg, consumers built against the system
                     paths, the package removed, nothing of it left (root only)
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
-                    file, the DLL's version resource and the package file names agree
+                    file, the DLL's version resource and the package and wheel file
+                    names agree
 
 Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
 """
@@ -68,10 +69,14 @@ class Packages:
         if args.platform == "win64":
             stem = f"{NAME}-{self.version}-win64"
             self.archives = {"main": stem + ".zip", "debug": stem + "-debug.zip"}
+            wheel_platform = "win_amd64"
         else:
             stem = f"{NAME}-{self.version}-linux-x86_64"
             self.archives = {"main": stem + ".tar.gz", "debug": stem + "-debug.tar.gz",
                              "deb": f"{NAME}_{self.version}_amd64.deb"}
+            wheel_platform = "linux_x86_64"
+        # The Python wheel that bundles the module lies beside the archives.
+        self.wheel = f"velquorn_cpuinfo-{self.version}-py3-none-{wheel_platform}.whl"
         self.top = stem
 
     def path(self, kind):
@@ -485,11 +490,12 @@ def cmd_versions(pk):
     v = pk.version
     found = {}
     problems = []
-    kinds = ["main"]
-    top = pk.unpack(kinds, "versions")
-    for kind, name in pk.archives.items():
-        found[f"file name {name}"] = v if (f"-{v}-" in name or f"_{v}_" in name) else name
-        pk.path(kind)
+    top = pk.unpack(["main"], "versions")
+    # The packages and the wheel are named with the project version: a file of
+    # that name must exist.
+    for name in list(pk.archives.values()) + [pk.wheel]:
+        exists = os.path.isfile(os.path.join(pk.dist, name))
+        found[f"file {name}"] = v if exists else "missing"
     libdir = os.path.join(top, "lib") if pk.args.platform == "win64" else os.path.join(
         top, "lib", pk.args.multiarch)
     with open(os.path.join(libdir, "pkgconfig", NAME + ".pc")) as f:
