@@ -7,7 +7,7 @@
                   module's (through ctypes, or a program that loads it)
   same-as-replay  --replay FILE prints the bytes that cpuid-replay FILE prints,
                   over the recorded processors
-  statuses        exit statuses, outputs and messages of the commands
+  statuses        exit statuses, outputs and messages of the program
 
 Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
 """
@@ -21,10 +21,6 @@ import sys
 
 from report_checks import (CPUID_MEMBERS, SKIP, Failure, check_printed_report, parse_report,
                            program_lines, replay_files, run)
-
-REPLAY_LINE = re.compile(r"^([0-9a-fA-F]{1,8}\s+){5}[0-9a-fA-F]{1,8}$")
-HEADER = ["# Recorded CPUID answers by velquorn-cpuinfo ", "# Date (UTC): ",
-          "# Operating system: ", "# Logical processors: ", "# Brand: ", "# Logical processor: "]
 
 
 class Checks:
@@ -46,22 +42,6 @@ def tool(args, *words):
     return run(args.emulator, args.tool, *words)
 
 
-def replay_pairs(text):
-    """The (leaf, subleaf) pairs of a replay text; Failure on a bad line or a pair twice."""
-    pairs = set()
-    for number, line in enumerate(text.splitlines(), 1):
-        line = line.split("#", 1)[0].strip()
-        if not line:
-            continue
-        if not REPLAY_LINE.match(line):
-            raise Failure(f"line {number} is not six hexadecimal numbers: {line!r}")
-        pair = tuple(int(w, 16) for w in line.split()[:2])
-        if pair in pairs:
-            raise Failure(f"line {number} lists leaf {pair[0]:x} subleaf {pair[1]:x} again")
-        pairs.add(pair)
-    return pairs
-
-
 def clean(err):
     lines = program_lines(err)
     return f"stderr is not empty: {err!r}" if lines else None
@@ -74,27 +54,13 @@ def cmd_round_trip(args):
     if os.path.exists(path):
         os.remove(path)
     status, out, err = tool(args, "--record", path)
+    # The replay below loads the file with the replay loader, which rejects
+    # a malformed line or a pair listed twice.
     checks.check("--record FILE writes the file", [
         status != 0 and f"exit status {status}", out and f"stdout {out!r}", clean(err),
         not os.path.isfile(path) and "no file"])
     if not os.path.isfile(path):
         return 1
-    with open(path, encoding="latin-1") as f:
-        text = f.read()
-    _, version, _ = tool(args, "--version")
-    problems = [f"no header line {h!r}" for h in HEADER if not re.search("^" + re.escape(h), text, re.M)]
-    if f"velquorn-cpuinfo {version.split()[-1] if version else '?'}\n" not in text:
-        problems.append(f"the header does not give the version {version!r}")
-    try:
-        pairs = replay_pairs(text)
-        for needed in ((0, 0), (1, 0), (0x80000000, 0)):
-            if needed not in pairs:
-                problems.append(f"leaf {needed[0]:x} is not recorded")
-    except Failure as failure:
-        problems.append(str(failure))
-    checks.check(f"the recording has its header and {len(pairs) if not problems else '?'} "
-                 "answers, each pair once", problems)
-
     reports = {}
     for name, words in (("live", []), ("replayed", ["--replay", path])):
         status, out, err = tool(args, *words)
@@ -201,77 +167,34 @@ def cmd_same_as_replay(args):
     return 1 if failures else 0
 
 
-# The rows of the readable view that only CPUID decides.
-CPUID_ROWS = ["vendor", "brand", "family", "model", "stepping", "L1d cache", "L1i cache",
-              "L2 cache", "L3 cache", "max clock", "features", "hypervisor", "64-bit"]
-
-
-def view_rows(text):
-    rows, last = {}, None
-    for line in text.splitlines():
-        if line.startswith(" ") and last:
-            rows[last] += " " + line.strip()
-        else:
-            last, _, value = line.partition(":")
-            rows[last] = value.strip()
-    return rows
-
-
 def cmd_statuses(args):
+    """The statuses as the program gives them; cli_tests covers the rules in-process."""
     checks = Checks()
     os.makedirs(args.work, exist_ok=True)
     cyrix = os.path.join(args.dumps, "CyrixInstead0000520_6x86_CPUID.cpuid")
-    missing = os.path.join(args.work, "missing.cpuid")
     absent_folder = os.path.join(args.work, "no-such-folder", "x.cpuid")
-    if os.path.exists(missing):
-        os.remove(missing)
-    names = ("sse sse2 htt sse3 ssse3 fma sse41 sse42 popcnt aes avx f16c rdrand hypervisor "
-             "bmi1 avx2 bmi2 rdseed sha avx512f x64")
-    # (under the emulator too, arguments, status, stdout: None empty / a start
-    # / True any, stderr: None empty / a text it holds)
+    # (arguments, status, stdout: None empty / the text it begins with,
+    # stderr: None empty / a text it holds)
     rows = [
-        (True, ["--version"], 0, "velquorn-cpuinfo ", None),
-        (False, ["--help"], 0, "usage: velquorn-cpuinfo", None),
-        (True, ["--replay", cyrix, "--has", "x64"], 1, None, None),
-        (False, ["--replay", cyrix, "--has", "fma", "--has", "sse"], 1, None, None),
-        (False, ["--has", "sse2"], 0, None, None),
-        (True, ["--has", "sse2", "--has", "avx-512"], 2, None,
-         f"unknown feature name 'avx-512'; the accepted names are: {names}"),
-        (True, ["--frobnicate"], 2, None, "usage: velquorn-cpuinfo"),
-        (False, ["--pretty", "--features"], 2, None, "usage: velquorn-cpuinfo"),
-        (False, ["--cpu", "x"], 2, None, "usage: velquorn-cpuinfo"),
-        (True, ["--cpu", "4096", "--has", "sse"], 2, None,
-         "logical processor 4096 does not exist or this process may not use it"),
-        (True, ["--record", absent_folder], 1, None, f"cannot write {absent_folder}"),
-        (False, ["--record", args.work], 1, None, f"cannot write {args.work}"),
-        (False, ["--replay", missing], 2, None, missing),
+        (["--version"], 0, "velquorn-cpuinfo ", None),
+        (["--help"], 0, "usage: velquorn-cpuinfo", None),
+        (["--replay", cyrix, "--pretty"], 0, "vendor:         CyrixInstead\nbrand:          Unknown\n",
+         None),
+        (["--replay", cyrix, "--has", "sse", "--has", "x64"], 1, None, None),
+        (["--has", "sse2", "--has", "avx-512"], 2, None, "unknown feature name 'avx-512'"),
+        (["--frobnicate"], 2, None, "usage: velquorn-cpuinfo"),
+        (["--cpu", "4096", "--has", "sse"], 2, None, "logical processor 4096 does not exist"),
+        (["--record", absent_folder], 1, None, f"cannot write {absent_folder}"),
     ]
-    for wine, words, want_status, want_out, want_err in rows:
-        if args.emulator and not wine:
-            continue
+    for words, want_status, want_out, want_err in rows:
         status, out, err = tool(args, *words)
-        lines = program_lines(err)
+        lines = "\n".join(program_lines(err))
         checks.check(" ".join(os.path.basename(w) for w in words), [
             status != want_status and f"exit status {status}, expected {want_status}",
             want_out is None and out and f"stdout {out!r}",
-            isinstance(want_out, str) and not out.startswith(want_out) and f"stdout {out!r}",
+            want_out is not None and not out.startswith(want_out) and f"stdout {out!r}",
             want_err is None and lines and f"stderr {err!r}",
-            want_err is not None and want_err not in "\n".join(lines) and f"stderr {err!r}"])
-
-    # --replay FILE --pretty: the CPUID rows of each golden text.
-    for golden, processor in (("icelake-server-vm.txt", "GenuineIntel00606C1_ICX_01v_CPUID.cpuid"),
-                              ("zen3-vermeer.txt", "AuthenticAMD0A20F10_K19_Vermeer2_CPUID.cpuid"),
-                              ("cyrix-6x86.txt", "CyrixInstead0000520_6x86_CPUID.cpuid")):
-        with open(os.path.join(args.goldens, golden)) as f:
-            want = view_rows(f.read())
-        status, out, err = tool(args, "--replay", os.path.join(args.dumps, processor), "--pretty")
-        got = view_rows(out)
-        checks.check(f"--replay {processor} --pretty has the CPUID rows of {golden}", [
-            status != 0 and f"exit status {status}", clean(err),
-            list(got) != list(want) and f"rows {list(got)}"] + [
-            f"{r}: {got.get(r)!r}, expected {want[r]!r}" for r in CPUID_ROWS if got.get(r) != want[r]])
-        if args.emulator:
-            break  # one is enough to show the Windows program's view
+            want_err is not None and want_err not in lines and f"stderr {err!r}"])
     return checks.status()
 
 
@@ -293,8 +216,6 @@ def main():
             p.add_argument("--replay-tool", required=True)
             p.add_argument("--sample", type=int, default=0)
             p.add_argument("--jobs", type=int, default=8)  # each run mostly sleeps
-        if name == "statuses":
-            p.add_argument("--goldens", required=True)
     args = parser.parse_args()
     if args.command == "module" and not (args.module or args.report_program):
         parser.error("module needs --module or --report-program")
