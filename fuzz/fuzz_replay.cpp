@@ -2,6 +2,10 @@
 // it was and names the file first in its message. An accepted one holds at
 // most one pair per line, answers every pair with its registers once loaded
 // into the fake processor, and reads back the same from a canonical rewrite.
+// Recorded again from the fake processor (whatever highest leaves and
+// subleaf counts the text declares), it gives a bounded recording, each pair
+// once, that loads back with the processor's answers, under a header whose
+// brand is the text's first bytes.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -13,6 +17,7 @@
 #include <utility>
 
 #include "fake_processor.h"
+#include "record.h"
 
 namespace {
 
@@ -75,5 +80,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Table again;
   if (!parse_replay(rewrite(table), kName, &again, &error)) fail("rewrite rejected: " + error);
   if (!same(again, table)) fail("the rewrite reads back differently");
+
+  const RecordLimits limits;
+  const Recording rec = record_cpuid(limits);
+  if (rec.truncated || rec.answers.size() > limits.answers) fail("the recording is not bounded");
+  RecordHeader header{"1.0.0", "2026-12-09T00:00:00Z", "fuzz", 1, text.substr(0, 48), 0, true};
+  Table recorded;
+  if (!parse_replay(format_recording(header, rec), kName, &recorded, &error))
+    fail("the recording does not load: " + error);
+  if (recorded.size() != rec.answers.size()) fail("the recording lists a pair twice or drops one");
+  for (const RecordedAnswer& a : rec.answers) {
+    const auto it = table.find({a.leaf, a.subleaf});
+    const CpuidResult want = it == table.end() ? CpuidResult{0, 0, 0, 0} : it->second;
+    if (!same(recorded.at({a.leaf, a.subleaf}), want) || !same(a.regs, want))
+      fail("a recorded answer is not the processor's");
+  }
   return 0;
 }

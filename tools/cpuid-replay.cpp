@@ -8,11 +8,10 @@
 // 1 when the report cannot be written.
 #include <stdio.h>
 
-#include <map>
 #include <string>
-#include <utility>
 
-#include "fake_processor.h"
+#include "platform/processor_replay.h"
+#include "replay/replay.h"
 #include "velquorn/cpuinfo.h"
 
 #if defined(_WIN32)
@@ -32,14 +31,13 @@ int main(int argc, char** argv) {
     fprintf(stderr, "usage: cpuid-replay FILE (a CPUID replay file)\n");
     return kBadInput;
   }
-  std::map<std::pair<uint32_t, uint32_t>, CpuidResult> table;
+  ReplayTable table;
   std::string error;
   if (!load_replay_file(argv[1], &table, &error)) {
     fprintf(stderr, "cpuid-replay: %s\n", error.c_str());
     return kBadInput;
   }
-  fake_processor_reset();
-  g_fake_cpu.leaves = std::move(table);
+  processor_answer_from(table);
 
 #if defined(_WIN32)
   // The same bytes on every platform: the report and "\n", not "\r\n".

@@ -5,15 +5,16 @@
 
 #include <stdint.h>
 
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/processor.h"
+#include "platform/processor_replay.h"
+#include "replay/replay.h"
 
 struct FakeProcessor {
-  std::map<std::pair<uint32_t, uint32_t>, CpuidResult> leaves;
+  ReplayTable leaves;
   std::vector<std::pair<uint32_t, uint32_t>> queries;  // (leaf, subleaf), in order
 };
 
@@ -30,14 +31,8 @@ void fake_cpuid_set_vendor(uint32_t max_basic, const char* vendor12);
 // Sets leaves 0x80000002..4 to the 48 bytes of `brand48` (padded with NULs).
 void fake_cpuid_set_brand(const std::string& brand48);
 
-// Replay files: "LEAF SUBLEAF EAX EBX ECX EDX" in hexadecimal per line, an
-// optional 0x prefix, '#' comments and blank lines. On error, returns false and
-// sets *error to "<name>:<line>: <reason>" (or "<name>: <reason>").
-bool parse_replay(const std::string& text, const std::string& name,
-                  std::map<std::pair<uint32_t, uint32_t>, CpuidResult>* table, std::string* error);
-bool load_replay_file(const std::string& path,
-                      std::map<std::pair<uint32_t, uint32_t>, CpuidResult>* table,
-                      std::string* error);
+// processor_answer_from (the replay switch of the tools) replaces the table:
+// from then on the fake answers the replayed processor.
 
 // The folder of recorded processors as this program can open it, or "" when
 // it is absent. Under Wine a path that begins with '/' is taken on the

@@ -1,0 +1,32 @@
+// What the tool asks of the operating system beyond the library's own seam:
+// thread affinity, the processor the thread runs on, texts for a recording's
+// header, the terminal's width and binary output. host_linux.cpp and
+// host_windows.cpp answer them.
+#ifndef VELQUORN_TOOLS_CPUINFO_HOST_H
+#define VELQUORN_TOOLS_CPUINFO_HOST_H
+
+#include <stdio.h>
+
+#include <string>
+
+// Holds the calling thread on logical processor `cpu` (Linux: a CPU number of
+// the kernel; Windows: a processor of the calling thread's group). False with
+// *error when the processor does not exist or the process may not use it.
+bool host_pin_thread(unsigned cpu, std::string* error);
+
+// The logical processor the calling thread runs on now; -1 when unknown.
+int host_current_processor();
+
+// The operating system's name, version and machine, in one line.
+std::string host_os_text();
+
+// The current time in UTC, ISO 8601 ("2026-12-09T12:34:56Z").
+std::string host_utc_date();
+
+// Columns of the terminal that `out` writes to; 0 when it is not a terminal.
+int host_terminal_columns(FILE* out);
+
+// Writes "\n" as one byte (Windows translates it to "\r\n" otherwise).
+void host_binary_output(FILE* out);
+
+#endif  // VELQUORN_TOOLS_CPUINFO_HOST_H

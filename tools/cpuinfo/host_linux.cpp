@@ -1,0 +1,96 @@
+// The tool's host services on Linux.
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE  // sched_getcpu, CPU_ALLOC
+#endif
+#include <errno.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "host.h"
+
+namespace {
+
+// The CPU numbers the process may run on, in a set as large as the kernel's
+// mask needs (machines with more than CPU_SETSIZE processors exist).
+class AllowedCpus {
+ public:
+  AllowedCpus() {
+    for (int n = CPU_SETSIZE; n <= (1 << 20); n *= 2) {
+      set_ = CPU_ALLOC(n);
+      if (set_ == nullptr) return;
+      size_ = CPU_ALLOC_SIZE(n);
+      if (sched_getaffinity(0, size_, set_) == 0) return;
+      CPU_FREE(set_);
+      set_ = nullptr;
+      if (errno != EINVAL) return;
+    }
+  }
+  ~AllowedCpus() {
+    if (set_ != nullptr) CPU_FREE(set_);
+  }
+  AllowedCpus(const AllowedCpus&) = delete;
+  AllowedCpus& operator=(const AllowedCpus&) = delete;
+
+  bool known() const { return set_ != nullptr; }
+  bool has(unsigned cpu) const { return cpu < 8 * size_ && CPU_ISSET_S(cpu, size_, set_); }
+  // Holds the calling thread on `cpu` alone.
+  bool pin(unsigned cpu) {
+    CPU_ZERO_S(size_, set_);
+    CPU_SET_S(cpu, size_, set_);
+    return sched_setaffinity(0, size_, set_) == 0;
+  }
+
+ private:
+  cpu_set_t* set_ = nullptr;
+  size_t size_ = 0;
+};
+
+}  // namespace
+
+bool host_pin_thread(unsigned cpu, std::string* error) {
+  AllowedCpus allowed;
+  if (!allowed.known()) {
+    *error = "cannot read the processors this process may use";
+    return false;
+  }
+  if (!allowed.has(cpu)) {
+    *error = "logical processor " + std::to_string(cpu) +
+             " does not exist or this process may not use it";
+    return false;
+  }
+  if (!allowed.pin(cpu)) {
+    *error = "cannot hold the thread on logical processor " + std::to_string(cpu);
+    return false;
+  }
+  return true;
+}
+
+int host_current_processor() { return sched_getcpu(); }
+
+std::string host_os_text() {
+  utsname u;
+  if (uname(&u) != 0) return "Linux";
+  return std::string(u.sysname) + " " + u.release + " " + u.version + " " + u.machine;
+}
+
+std::string host_utc_date() {
+  const time_t now = time(nullptr);
+  tm utc;
+  char text[32];
+  if (gmtime_r(&now, &utc) == nullptr ||
+      strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc) == 0)
+    return "unknown";
+  return text;
+}
+
+int host_terminal_columns(FILE* out) {
+  const int fd = fileno(out);
+  winsize size;
+  if (fd < 0 || !isatty(fd) || ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+void host_binary_output(FILE*) {}
