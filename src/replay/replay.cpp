@@ -1,11 +1,15 @@
 #include "replay/replay.h"
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <system_error>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 
 namespace {
+
+// White space between the words of a line, as in the C locale.
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // One hexadecimal word of at most 8 digits, with an optional 0x prefix.
 bool parse_hex_word(const std::string& word, uint32_t* value) {
@@ -37,39 +41,46 @@ bool parse_hex_word(const std::string& word, uint32_t* value) {
 bool parse_replay(const std::string& text, const std::string& name, ReplayTable* table,
                   std::string* error) {
   ReplayTable parsed;
-  std::istringstream in(text);
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    const size_t hash = line.find('#');
-    if (hash != std::string::npos) line.erase(hash);
-    std::istringstream words(line);
-    std::string word;
+  const auto at_line = [&](int number) { return name + ":" + std::to_string(number) + ": "; };
+  size_t pos = 0;
+  for (int number = 1; pos < text.size(); ++number) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    // The line without its comment, split into words at white space.
+    const void* hash = memchr(text.data() + pos, '#', end - pos);
+    const size_t stop = hash != nullptr ? static_cast<const char*>(hash) - text.data() : end;
     uint32_t v[6];
     int count = 0;
-    while (words >> word) {
+    for (size_t i = pos; i < stop;) {
+      if (is_space(text[i])) {
+        ++i;
+        continue;
+      }
+      size_t j = i;
+      while (j < stop && !is_space(text[j])) ++j;
+      const std::string word = text.substr(i, j - i);
+      i = j;
       if (count == 6) {
-        *error = name + ":" + std::to_string(number) + ": more than six numbers";
+        *error = at_line(number) + "more than six numbers";
         return false;
       }
       if (!parse_hex_word(word, &v[count])) {
-        *error = name + ":" + std::to_string(number) + ": '" + word +
-                 "' is not a hexadecimal number of at most 8 digits";
+        *error = at_line(number) + "'" + word + "' is not a hexadecimal number of at most 8 digits";
         return false;
       }
       ++count;
     }
+    pos = end + 1;
     if (count == 0) continue;
     if (count != 6) {
-      *error = name + ":" + std::to_string(number) +
-               ": expected LEAF SUBLEAF EAX EBX ECX EDX, found " + std::to_string(count) +
-               " numbers";
+      *error = at_line(number) + "expected LEAF SUBLEAF EAX EBX ECX EDX, found " +
+               std::to_string(count) + " numbers";
       return false;
     }
     if (!parsed.emplace(std::make_pair(v[0], v[1]), CpuidResult{v[2], v[3], v[4], v[5]}).second) {
-      std::ostringstream msg;
-      msg << name << ":" << number << ": leaf 0x" << std::hex << v[0] << " subleaf 0x" << v[1]
-          << " is listed twice";
-      *error = msg.str();
+      char pair[64];
+      snprintf(pair, sizeof pair, "leaf 0x%x subleaf 0x%x", v[0], v[1]);
+      *error = at_line(number) + pair + " is listed twice";
       return false;
     }
   }
@@ -78,23 +89,27 @@ bool parse_replay(const std::string& text, const std::string& name, ReplayTable*
 }
 
 bool load_replay_file(const std::string& path, ReplayTable* table, std::string* error) {
-  // A folder opens as a stream that reads nothing, which would pass for a
+  // A folder can open as a stream that reads nothing, which would pass for a
   // file without lines (a processor that answers zeros everywhere).
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     *error = path + ": is a folder, not a replay file";
     return false;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  FILE* in = fopen(path.c_str(), "rb");
+  if (in == nullptr) {
     *error = path + ": cannot open the file";
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
+  std::string text;
+  char chunk[4096];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, in)) != 0) text.append(chunk, n);
+  const bool failed = ferror(in) != 0;
+  fclose(in);
+  if (failed) {
     *error = path + ": cannot read the file";
     return false;
   }
-  return parse_replay(text.str(), path, table, error);
+  return parse_replay(text, path, table, error);
 }
