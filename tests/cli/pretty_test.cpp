@@ -40,7 +40,7 @@ std::string contents(FILE* f) {
 
 struct Machine {
   const char* processor;  // file in the recorded processors' folder
-  const char* golden;     // file in tests/data/pretty
+  const char* golden;     // file in tests/data/pretty, beside <name>.json: its report
   uint32_t logical;
   uint32_t cores;         // core-list records; 0: the list is unavailable
   uint32_t registry_mhz;  // "~MHz"; 0: the key is absent
@@ -103,8 +103,13 @@ TEST_F(PrettyTest, RecordedProcessorsMatchTheirGoldenTexts) {
     std::string error;
     ASSERT_TRUE(load_replay_file(path, &g_fake_cpu.leaves, &error)) << error;
     fake_machine(m);
+    // The report is kept beside the golden text (one line and a newline),
+    // where the Python binding's view is held against the same text.
+    const std::string json = cpuinfo_get_json();
+    const std::string name = std::string(m.golden).substr(0, strlen(m.golden) - 4);
+    EXPECT_EQ(json + "\n", read_file(goldens_ + "/" + name + ".json"));
     ReportValues values;
-    ASSERT_TRUE(parse_report(cpuinfo_get_json(), &values));
+    ASSERT_TRUE(parse_report(json, &values));
     EXPECT_EQ(format_pretty(values, 80), golden);
 
     // The same bytes through the command line, --replay FILE --pretty.

@@ -36,7 +36,7 @@ def check_pretty(out, c_host):
     lines = out.decode("ascii").splitlines()
     labels = [line.split(":")[0] for line in lines if not line.startswith(" ")]
     assert labels == ["vendor", "brand", "family", "model", "stepping", "physical cores",
-                      "logical cores", "L1 data", "L1 instruction", "L2", "L3", "base clock",
+                      "logical cores", "L1d cache", "L1i cache", "L2 cache", "L3 cache", "base clock",
                       "max clock", "current clock", "features", "hypervisor", "64-bit"]
     assert all(len(line) <= 80 for line in lines)  # not a terminal: 80 columns
     report = c_host["report"]

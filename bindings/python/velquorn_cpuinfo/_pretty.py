@@ -1,4 +1,5 @@
-"""The report as aligned "name: value" lines for a person to read."""
+"""The report as aligned "name: value" lines for a person to read: the same
+text as velquorn-cpuinfo --pretty gives for the same report."""
 from __future__ import annotations
 
 from typing import List, Sequence, Tuple
@@ -7,11 +8,6 @@ from . import Report
 
 #: Labels end here; values start in the column after.
 _LABEL_WIDTH = 16
-
-#: What the clock members hold when the module could not measure a rate.
-_NO_INTERVAL = -1
-_NO_RATE = -2147483648
-
 
 def printable(text: str) -> str:
     """The text with nothing a terminal would act on: printable ASCII is
@@ -36,27 +32,24 @@ def _ident(value: int) -> str:
 
 
 def _cache(kib: int) -> str:
-    if kib == 0:
+    if kib <= 0:
         return "unknown"
-    if kib % 1024 == 0:
+    if kib >= 1024 and kib % 1024 == 0:
         return f"{kib // 1024} MiB"
     return f"{kib} KiB"
 
 
 def _nominal_clock(mhz: int) -> str:
-    return "unknown" if mhz == 0 else f"{mhz} MHz"
+    return f"{mhz} MHz" if mhz > 0 else "unknown"
 
 
 def _measured_clock(mhz: int) -> str:
-    if mhz == _NO_INTERVAL:
-        return "not measured (-1: no time passed)"
-    if mhz == _NO_RATE:
-        return "not measured (-2147483648: no rate in range)"
-    return f"{mhz} MHz"
+    # The measurement answers -1 or -2147483648 when it has no rate to give.
+    return f"{mhz} MHz" if mhz >= 0 else "not measured"
 
 
 def _yes_no(flag: int) -> str:
-    return "yes" if flag == 1 else "no"
+    return "yes" if flag != 0 else "no"
 
 
 def _wrap(words: Sequence[str], width: int) -> List[str]:
@@ -87,10 +80,10 @@ def render(report: Report, width: int = 80) -> str:
         ("stepping", _ident(r["stepping"])),
         ("physical cores", str(r["physical_cores"])),
         ("logical cores", str(r["logical_cores"])),
-        ("L1 data", _cache(r["l1d_kb"])),
-        ("L1 instruction", _cache(r["l1i_kb"])),
-        ("L2", _cache(r["l2_kb"])),
-        ("L3", _cache(r["l3_kb"])),
+        ("L1d cache", _cache(r["l1d_kb"])),
+        ("L1i cache", _cache(r["l1i_kb"])),
+        ("L2 cache", _cache(r["l2_kb"])),
+        ("L3 cache", _cache(r["l3_kb"])),
         ("base clock", _nominal_clock(r["base_mhz"])),
         ("max clock", _nominal_clock(r["max_mhz"])),
         ("current clock", _measured_clock(r["current_mhz"])),
