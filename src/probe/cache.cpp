@@ -18,10 +18,11 @@ constexpr uint32_t kMaxDescriptors = 16;
 // Cache descriptors (leaf 4, and AMD's leaf 8000001Dh in the same layout):
 // EAX 4:0 type (0 none, 1 data, 2 instruction, 3 unified), EAX 7:5 level,
 // EBX 11:0 line size - 1, EBX 21:12 partitions - 1, EBX 31:22 ways - 1,
-// ECX sets - 1.
-CacheSizes walk_descriptors(uint32_t leaf) {
+// ECX sets - 1. Fills `sizes` and tells whether subleaf 0 held a descriptor.
+bool walk_descriptors(uint32_t leaf, CacheSizes* out) {
   CacheSizes sizes = {0, 0, 0, 0};
-  for (uint32_t i = 0; i < kMaxDescriptors; ++i) {
+  uint32_t i = 0;
+  for (; i < kMaxDescriptors; ++i) {
     const CpuidResult r = cpuid_query(leaf, i);
     const uint32_t type = r.eax & 0x1F;
     const uint32_t level = (r.eax >> 5) & 0x7;
@@ -42,7 +43,8 @@ CacheSizes walk_descriptors(uint32_t leaf) {
       sizes.l3_kb = size_kb;
     }
   }
-  return sizes;
+  *out = sizes;
+  return i > 0;
 }
 
 // AMD's older size leaves: CPUID.80000005h ECX 31:24 L1d KiB, EDX 31:24 L1i
@@ -58,11 +60,24 @@ CacheSizes read_amd_size_leaves() {
   return sizes;
 }
 
+// Hygon's processors carry AMD's cache leaves and have no leaf 4.
+bool reads_amd_cache_leaves(const char* vendor) {
+  return strcmp(vendor, "AuthenticAMD") == 0 || strcmp(vendor, "HygonGenuine") == 0;
+}
+
 }  // namespace
 
 extern "C" CacheSizes detect_caches(void) {
   const VendorText vendor = read_vendor();
-  if (strcmp(vendor.text, "AuthenticAMD") != 0) return walk_descriptors(kIntelDescriptorLeaf);
+  CacheSizes sizes;
+  if (!reads_amd_cache_leaves(vendor.text)) {
+    walk_descriptors(kIntelDescriptorLeaf, &sizes);
+    return sizes;
+  }
   if (cpuid_query(kExtendedLeaves, 0).eax < kAmdDescriptorLeaf) return read_amd_size_leaves();
-  return walk_descriptors(kAmdDescriptorLeaf);
+  // Leaf 8000001Dh answers zeros where the topology extensions are absent
+  // (family 15h parts, virtual machines that hide them): with no descriptor
+  // at subleaf 0 the older size leaves still state the caches.
+  if (walk_descriptors(kAmdDescriptorLeaf, &sizes)) return sizes;
+  return read_amd_size_leaves();
 }

@@ -12,6 +12,10 @@ struct CacheSizes {
   int l3_kb;
 };
 
+// "AuthenticAMD" and "HygonGenuine" walk leaf 8000001Dh, or read the older
+// size leaves 80000005h/80000006h when the highest extended leaf is below
+// 8000001Dh or subleaf 0 of 8000001Dh holds no descriptor; every other vendor
+// walks leaf 4.
 CacheSizes detect_caches(void);
 
 }  // extern "C"

@@ -72,19 +72,32 @@ struct ChoiceCase {
   const char* vendor;
   uint32_t max_extended;  // CPUID.80000000h:EAX
   Source source;
+  bool empty_1d = false;  // subleaf 0 of 8000001Dh has type 0
 };
 
 TEST_F(CacheTest, VendorAndHighestExtendedLeafChooseTheSource) {
   const ChoiceCase cases[] = {
-      {"AuthenticAMD", 0x8000001Cu, kOldAmd}, {"AuthenticAMD", 0x80000006u, kOldAmd},
+      {"AuthenticAMD", 0x8000001Cu, kOldAmd},
+      {"AuthenticAMD", 0x80000006u, kOldAmd},
       {"AuthenticAMD", 0, kOldAmd},  // unsigned: 0 is below 8000001Dh
-      {"AuthenticAMD", 0x1D, kOldAmd},        {"AuthenticAMD", 0x7FFFFFFFu, kOldAmd},
-      {"AuthenticAMD", 0x8000001Du, kLeaf1D}, {"AuthenticAMD", 0x80000028u, kLeaf1D},
-      {"AuthenticAMD", 0xFFFFFFFFu, kLeaf1D}, {"GenuineIntel", 0x80000008u, kLeaf4},
-      {"GenuineIntel", 0x8000001Du, kLeaf4},  {"", 0x8000001Du, kLeaf4},
-      {"AuthenticAMd", 0x8000001Du, kLeaf4},  {"AuthenticAM", 0x8000001Du, kLeaf4},
-      {"HygonGenuine", 0x8000001Fu, kLeaf4},  {"HygonGenuine", 0x80000006u, kLeaf4},
+      {"AuthenticAMD", 0x1D, kOldAmd},
+      {"AuthenticAMD", 0x7FFFFFFFu, kOldAmd},
+      {"AuthenticAMD", 0x8000001Du, kLeaf1D},
+      {"AuthenticAMD", 0x80000028u, kLeaf1D},
+      {"AuthenticAMD", 0xFFFFFFFFu, kLeaf1D},
+      {"GenuineIntel", 0x80000008u, kLeaf4},
+      {"GenuineIntel", 0x8000001Du, kLeaf4},
+      {"", 0x8000001Du, kLeaf4},
+      {"AuthenticAMd", 0x8000001Du, kLeaf4},
+      {"AuthenticAM", 0x8000001Du, kLeaf4},
+      {"HygonGenuine", 0x8000001Fu, kLeaf1D},
+      {"HygonGenuine", 0x80000006u, kOldAmd},
+      {"HygonGenuinE", 0x8000001Fu, kLeaf4},
       {"CentaurHauls", 0x80000008u, kLeaf4},
+      // 8000001Dh listed but empty (no topology extensions): the older leaves.
+      {"AuthenticAMD", 0x8000001Eu, kOldAmd, true},
+      {"HygonGenuine", 0x8000001Fu, kOldAmd, true},
+      {"GenuineIntel", 0x8000001Eu, kLeaf4, true},
   };
   for (const ChoiceCase& c : cases) {
     SCOPED_TRACE(::testing::Message()
@@ -93,6 +106,7 @@ TEST_F(CacheTest, VendorAndHighestExtendedLeafChooseTheSource) {
     fake_cpuid_set_vendor(0x10, c.vendor);
     fake_cpuid_set(0x80000000u, 0, c.max_extended, 0, 0, 0);
     set_all_sources();
+    if (c.empty_1d) fake_cpuid_set(kAmdDescriptors, 0, 0, 0, 0, 0);
     const CacheSizes got = detect_caches();
     switch (c.source) {
       case kLeaf4:
@@ -113,7 +127,8 @@ TEST_F(CacheTest, VendorAndHighestExtendedLeafChooseTheSource) {
       EXPECT_EQ(fake_cpuid_count(4), 0);
     }
     if (c.source != kLeaf1D) {
-      EXPECT_EQ(fake_cpuid_count(kAmdDescriptors), 0);
+      // An empty 8000001Dh is asked once, on the AMD path only.
+      EXPECT_EQ(fake_cpuid_count(kAmdDescriptors), c.empty_1d && c.source == kOldAmd ? 1 : 0);
     }
     if (c.source != kOldAmd) {
       EXPECT_EQ(fake_cpuid_count(0x80000005u), 0);

@@ -60,8 +60,9 @@ struct Golden {
 // - brand: 80000002h..80000004h when 80000000h:EAX >= 80000004h, leading
 //   spaces dropped;
 // - family/model/stepping: leaf 1 EAX;
-// - caches: AuthenticAMD below 8000001Dh reads 80000005h/80000006h,
-//   AuthenticAMD from 8000001Dh walks 8000001Dh, everyone else walks leaf 4;
+// - caches: AuthenticAMD and HygonGenuine below 8000001Dh, or with no
+//   descriptor at 8000001Dh subleaf 0, read 80000005h/80000006h, otherwise
+//   walk 8000001Dh; everyone else walks leaf 4;
 //   size = ways * partitions * line * sets / 1024.
 const Golden kGolden[] = {
     // Leaf 1 EAX 000206A7. Leaf 4: 1C004121/01C0003F/3F L1d 8*64*64; 1C004122
@@ -104,10 +105,17 @@ const Golden kGolden[] = {
     // Brand begins with 26 spaces. Leaf 4 absent: zeros.
     {"Virtual_CPU_0000F4A_X1_x32_CPUID.cpuid", "Virtual CPU @ 3.24GHz (X1, 32-bit recording)",
      "Virtual CPU ", "Virtual CPU @ 3.24GHz", 15, 4, 10, 0, 0, 0, 0},
-    // Leaf 1 EAX 00900F02. Not "AuthenticAMD": leaf 4 is walked and absent,
-    // although 8000001Dh and 80000005h/6h are recorded. Brand ends in 15 spaces.
+    // Leaf 1 EAX 00900F02. Hygon takes AMD's path; it has no leaf 4. 8000001Dh:
+    // 00004121/01C0003F/3F L1d 8*64*64; 00004122/00C0003F/FF L1i 4*64*256;
+    // 00004143/01C0003F/3FF L2 8*64*1024; 0001C163/03C0003F/1FFF L3
+    // 16*64*8192. Brand ends in 15 spaces.
     {"HygonGenuine0900F02_Hygon_CPUID.cpuid", "Hygon C86 3185", "HygonGenuine",
-     "Hygon C86 3185  8-core Processor" + std::string(15, ' '), 24, 0, 2, 0, 0, 0, 0},
+     "Hygon C86 3185  8-core Processor" + std::string(15, ' '), 24, 0, 2, 32, 64, 512, 8192},
+    // Leaf 1 EAX 00610F01. Highest extended leaf 8000001Eh, but 8000001Dh
+    // answers zeros (no topology extensions): older leaves. 80000005h ECX
+    // 10040140, EDX 40020140; 80000006h ECX 08008140, EDX 0.
+    {"AuthenticAMD0610F01_K15_Piledriver_CPUID.cpuid", "AMD A10-4600M (Piledriver)", "AuthenticAMD",
+     "AMD A10-4600M APU with Radeon(tm) HD Graphics  ", 21, 16, 1, 16, 64, 2048, 0},
     // Leaf 1 EAX 000006F1. The 48 brand bytes hold no NUL: 22 spaces, the
     // text, one trailing space. Leaf 4 absent.
     {"CentaurHauls00006F1_CNA_Isaiah_CPUID.cpuid", "VIA Nano 2667MHz (CNA Isaiah)", "CentaurHauls",
@@ -187,9 +195,15 @@ TEST_F(RecordedTest, EveryRecordedProcessorDecodes) {
     }
 
     g_fake_cpu.queries.clear();
-    detect_caches();
+    const CacheSizes caches = detect_caches();
     EXPECT_LE(walked_subleaves(4), 16);
     EXPECT_LE(walked_subleaves(0x8000001Du), 16);
+    // An AMD-compatible processor that states its L2 in 80000006h ECX 31:16
+    // never reports it as 0, whichever leaf gave the sizes.
+    if ((strcmp(vendor, "AuthenticAMD") == 0 || strcmp(vendor, "HygonGenuine") == 0) &&
+        recorded(0x80000000u).eax >= 0x80000006u && recorded(0x80000006u).ecx >> 16 != 0) {
+      EXPECT_NE(caches.l2_kb, 0);
+    }
   }
 }
 
