@@ -4,7 +4,7 @@ of README.md, ARCHITECTURE.md and docs/ leads to a file, and to a heading where 
 names one (GitHub's anchors); the manual page passes `mandoc -Tlint` silently; its
 long options are those of `velquorn-cpuinfo --help`. Exit 0 passed, 1 failed, 77
 skipped the manual page's lint (no mandoc; the other checks ran)."""
-import argparse, collections, glob, os, re, subprocess, sys
+import collections, glob, os, re, subprocess, sys
 
 LINK = re.compile(r"\]\(([^)\s]+)\)")
 OPTION = re.compile(r"(?<![\w-])--[a-z][a-z-]*")
@@ -26,15 +26,10 @@ def anchors(path):
     return found
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--source", required=True)
-    parser.add_argument("--tool", required=True, help="the built velquorn-cpuinfo")
-    parser.add_argument("--mandoc", default="")
-    args = parser.parse_args()
-    page = os.path.join(args.source, "docs", "man", "velquorn-cpuinfo.1")
-    documents = [os.path.join(args.source, n) for n in ("README.md", "ARCHITECTURE.md")]
-    documents += sorted(glob.glob(os.path.join(args.source, "docs", "**", "*.md"), recursive=True))
+def main(source, tool, mandoc=""):
+    page = os.path.join(source, "docs", "man", "velquorn-cpuinfo.1")
+    documents = [os.path.join(source, n) for n in ("README.md", "ARCHITECTURE.md")]
+    documents += sorted(glob.glob(os.path.join(source, "docs", "**", "*.md"), recursive=True))
     problems = []
     for doc in documents:
         for target in LINK.findall(prose(open(doc).read())):
@@ -42,27 +37,26 @@ def main():
                 continue  # a web address or mail link
             path, _, anchor = target.partition("#")
             path = os.path.normpath(os.path.join(os.path.dirname(doc), path)) if path else doc
-            name = f"{os.path.relpath(doc, args.source)}: ({target})"
+            name = f"{os.path.relpath(doc, source)}: ({target})"
             if not os.path.exists(path):
-                problems.append(f"{name}: no file {os.path.relpath(path, args.source)}")
+                problems.append(f"{name}: no file {os.path.relpath(path, source)}")
             elif anchor and (not path.endswith(".md") or anchor not in anchors(path)):
                 problems.append(f"{name}: no heading #{anchor}")
-    helped = set(OPTION.findall(subprocess.run([args.tool, "--help"], capture_output=True,
+    helped = set(OPTION.findall(subprocess.run([tool, "--help"], capture_output=True,
                                                text=True, check=True).stdout))
     manual = set(OPTION.findall(open(page).read().replace("\\-", "-")))
     problems += [f"--help has {o}, the manual page has not" for o in sorted(helped - manual)]
     problems += [f"the manual page has {o}, --help has not" for o in sorted(manual - helped)]
-    skip = not args.mandoc
-    if args.mandoc:
-        lint = subprocess.run([args.mandoc, "-Tlint", page], capture_output=True, text=True)
+    if mandoc:
+        lint = subprocess.run([mandoc, "-Tlint", page], capture_output=True, text=True)
         if lint.returncode != 0 or lint.stdout or lint.stderr:
             problems.append(f"mandoc -Tlint ({lint.returncode}):\n{lint.stdout}{lint.stderr}")
     print(f"{len(documents)} documents, {len(helped)} long options in --help and the manual")
     print("".join(f"FAIL: {p}\n" for p in problems), end="")
-    if skip and not problems:
+    if not mandoc and not problems:
         print("SKIP: no mandoc (Debian: mandoc), so the manual page was not linted")
-    return 1 if problems else 77 if skip else 0
+    return 1 if problems else 0 if mandoc else 77
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]))  # SOURCE_DIR TOOL [MANDOC]
