@@ -476,6 +476,12 @@ def cmd_deb_install(pk):
             if pk.version not in out:
                 raise Failure(f"{tool} --version says {out!r}")
             print(f"{tool} --version: {out}")
+        page = "/usr/share/man/man1/velquorn-cpuinfo.1.gz"
+        if page in files and shutil.which("man"):
+            out = run("man", "-P", "cat", "velquorn-cpuinfo", env=dict(os.environ, MANWIDTH="80"))
+            if "--replay" not in out or "EXIT STATUS" not in out:
+                raise Failure(f"man velquorn-cpuinfo does not show the manual page:\n{out}")
+            print(f"man velquorn-cpuinfo: {len(out.splitlines())} lines")
     finally:
         subprocess.run(["dpkg", "-r", NAME], capture_output=True)
     left = [f for f in files if os.path.lexists(f)]
