@@ -15,12 +15,10 @@
                     of the unpacked, moved .tar.gz (with a pkg-config consumer beside it)
   deb-install       the .deb installed with dpkg, consumers built against the system
                     paths, the package removed, nothing of it left (root only)
-  elf-audit         every ELF file of the .tar.gz, the .deb and the Linux wheel needs
-                    no glibc symbol version newer than 2.17 and no library but the
-                    C library (the manylinux2014 rule)
-  bullseye          in a Debian 11 root (debootstrap, kept in the build tree): the .deb
-                    installed, its tool and a pkg-config consumer run, removed without
-                    a trace; the wheel in a Python 3.9 venv; the .tar.gz's tool (root only)
+  elf-audit         every ELF file of the .tar.gz, .deb and Linux wheel: no glibc version
+                    newer than 2.17, no library but the C library (manylinux2014)
+  bullseye          in a Debian 11 root (debootstrap, kept in the build tree): the .deb's
+                    round trip, the wheel in Python 3.9, the .tar.gz's tool (root only)
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
                     file, the DLL's version resource and the package and wheel file
                     names agree
@@ -124,7 +122,7 @@ def open_tar(path):
 
 def archive_members(path):
     """The files and links of an archive (folders left out), as stored."""
-    if path.endswith((".zip", ".whl")):
+    if path.endswith(".zip"):
         with zipfile.ZipFile(path) as z:
             return [n for n in z.namelist() if not n.endswith("/")]
     with open_tar(path) as t:
@@ -346,24 +344,15 @@ def cmd_linux_binaries(pk):
         raise Failure("\n".join(problems))
 
 
-def glibc_version(name):
-    m = re.fullmatch(r"GLIBC_(\d+)\.(\d+)(?:\.\d+)?", name)
-    return (int(m.group(1)), int(m.group(2))) if m else None
-
-
-def elf_needs(path):
-    """What an ELF file needs of the system: its NEEDED libraries and, for each
-    glibc version it needs, the undefined symbols of that version."""
-    needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(\S+)\]", run("readelf", "-dW", path))
-    versions = {v: [] for v in re.findall(r"Name: (GLIBC_\S+)", run("readelf", "-VW", path))}
-    for symbol, version in re.findall(r" UND (\S+?)@+(GLIBC_[^\s(]+)",
-                                      run("readelf", "--dyn-syms", "-W", path)):
-        versions.setdefault(version, []).append(symbol)
-    return needed, versions
+def glibc(version):
+    """(2, 17) for GLIBC_2.17; a version of another form (GLIBC_PRIVATE) is newer than all."""
+    m = re.fullmatch(r"GLIBC_(\d+)\.(\d+)(?:\.\d+)?", version)
+    return (int(m.group(1)), int(m.group(2))) if m else (99, 0)
 
 
 def cmd_elf_audit(pk):
     problems = []
+    copy = os.path.join(pk.work, "elf")
     for label, path in ((".tar.gz", pk.path("main")), (".deb", pk.path("deb")),
                         ("wheel", os.path.join(pk.dist, pk.wheel))):
         if path.endswith(".whl"):
@@ -373,21 +362,24 @@ def cmd_elf_audit(pk):
             with open_tar(path) as t:
                 files = [(m.name, t.extractfile(m).read()) for m in t.getmembers() if m.isfile()]
         elves = [(n, data) for n, data in files if data[:4] == b"\x7fELF"]
-        if not elves:
-            problems.append(f"{label}: no ELF file in {path}")
+        problems += [] if elves else [f"{label}: no ELF file in {path}"]
         for name, data in elves:
-            copy = os.path.join(pk.work, "elf")
             with open(copy, "wb") as f:
                 f.write(data)
-            needed, versions = elf_needs(copy)
-            where = f"{label}: {name}"
-            problems += [f"{where} needs {n}, which is not the C library" for n in needed
+            needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(\S+)\]",
+                                run("readelf", "-dW", copy))
+            # Each glibc version that the file needs, with the symbols that need it.
+            versions = {v: [] for v in re.findall(r"Name: (GLIBC_\S+)",
+                                                  run("readelf", "-VW", copy))}
+            for symbol, v in re.findall(r" UND (\S+?)@+(GLIBC_[^\s(]+)",
+                                        run("readelf", "--dyn-syms", "-W", copy)):
+                versions.setdefault(v, []).append(symbol)
+            problems += [f"{label}: {name} needs {n}, not the C library" for n in needed
                          if n not in C_LIBRARY]
-            too_new = {v: s for v, s in versions.items()
-                       if not glibc_version(v) or glibc_version(v) > MAX_GLIBC}
-            problems += [f"{where} needs {v} (symbols {s or 'none'})" for v, s in too_new.items()]
-            newest = max(versions, key=lambda v: glibc_version(v) or (99, 0), default="nothing")
-            print(f"{where}: NEEDED {needed}, newest {newest} {versions.get(newest, '')}")
+            problems += [f"{label}: {name} needs {v} for {s or 'no symbol'}"
+                         for v, s in versions.items() if glibc(v) > MAX_GLIBC]
+            print(f"{label}: {name}: NEEDED {needed}, newest glibc version "
+                  f"{max(versions, key=glibc, default='none')}")
     if problems:
         raise Failure("\n".join(problems))
 
@@ -580,22 +572,14 @@ def cmd_deb_install(pk):
 
 
 def apt_mirror():
-    """The first Debian archive in apt's sources that is not a security archive."""
-    entries = []
-    for path in sorted(glob.glob("/etc/apt/sources.list.d/*.sources")):
-        with open(path) as f:
-            for stanza in re.split(r"\n\s*\n", f.read()):
-                fields = dict(re.findall(r"^([\w-]+):[ \t]*(.*)$", stanza, re.M))
-                if "deb" in fields.get("Types", "").split():
-                    entries += [(uri, fields.get("Suites", "")) for uri in
-                                fields.get("URIs", "").split()]
-    for path in ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*.list")):
-        if os.path.isfile(path):
+    """The first archive in apt's sources (one-line or deb822) but the security archive."""
+    for path in ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*")):
+        if path.endswith((".list", ".sources")) and os.path.isfile(path):
             with open(path) as f:
-                entries += re.findall(r"^deb\s+(?:\[[^]]*\]\s+)?(\S+)\s+(\S+)", f.read(), re.M)
-    for uri, suites in entries:
-        if uri.startswith(("http://", "https://")) and "-security" not in suites:
-            return uri
+                for uri in re.findall(r"^(?:deb\s+(?:\[[^]]*\]\s+)?|URIs:\s*)(https?://\S+)",
+                                      f.read(), re.M):
+                    if "security" not in uri:
+                        return uri
     raise Skip("apt's sources name no Debian mirror to make a Debian 11 root from")
 
 
