@@ -1,5 +1,5 @@
 // The operating-system seam on Linux: answers the Windows-shaped questions of
-// os.h from sysconf, sysfs, /proc/cpuinfo and the monotonic clock. Files are
+// os.h from get_nprocs, sysfs, /proc/cpuinfo and the monotonic clock. Files are
 // read with open/read into stack buffers; nothing here allocates but the heap
 // operations themselves.
 #include "platform/os_linux.h"
@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sysinfo.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -394,7 +395,10 @@ OsKey os_key_local_machine(void) {
 }
 
 void os_get_system_info(OsSystemInfo* info) {
-  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  // The online processors: what sysconf(_SC_NPROCESSORS_ONLN) answers in
+  // glibc, asked of get_nprocs directly because Debian's libc6 symbols file
+  // dates sysconf at 2.34, which would raise the .deb's libc6 dependency.
+  int n = get_nprocs();
   info->number_of_processors = n > 0 ? static_cast<uint32_t>(n) : 1;
 }
 

@@ -15,6 +15,10 @@
                     of the unpacked, moved .tar.gz (with a pkg-config consumer beside it)
   deb-install       the .deb installed with dpkg, consumers built against the system
                     paths, the package removed, nothing of it left (root only)
+  elf-audit         every ELF file of the .tar.gz, .deb and Linux wheel: no glibc version
+                    newer than 2.17, no library but the C library (manylinux2014)
+  bullseye          in a Debian 11 root (debootstrap, kept in the build tree): the .deb's
+                    round trip, the wheel in Python 3.9, the .tar.gz's tool (root only)
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
                     file, the DLL's version resource and the package and wheel file
                     names agree
@@ -22,12 +26,15 @@
 Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
 """
 import argparse
+import glob
+import io
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tarfile
+import time
 import zipfile
 import zlib
 
@@ -41,6 +48,9 @@ EXPORTS = sorted(["cpuinfo_version", "cpuinfo_last_error", "cpuinfo_logical_core
 # DLLs that every 64-bit Windows has; a shipped binary imports nothing else.
 SYSTEM_DLL = re.compile(r"^(kernel32|advapi32|msvcrt|ucrtbase|ntdll|api-ms-win-[a-z0-9-]+)\.dll$")
 MAX_DLL_BYTES = 64 * 1024
+# What a Linux binary may ask of the system: the manylinux2014 rule.
+MAX_GLIBC = (2, 17)
+C_LIBRARY = ["libc.so.6", "ld-linux-x86-64.so.2"]
 
 
 class Skip(Exception):
@@ -74,7 +84,7 @@ class Packages:
             stem = f"{NAME}-{self.version}-linux-x86_64"
             self.archives = {"main": stem + ".tar.gz", "debug": stem + "-debug.tar.gz",
                              "deb": f"{NAME}_{self.version}_amd64.deb"}
-            wheel_platform = "linux_x86_64"
+            wheel_platform = "manylinux_2_17_x86_64.manylinux2014_x86_64"
         # The Python wheel that bundles the module lies beside the archives.
         self.wheel = f"velquorn_cpuinfo-{self.version}-py3-none-{wheel_platform}.whl"
         self.top = stem
@@ -101,18 +111,21 @@ class Packages:
         return os.path.join(target, self.top)
 
 
+def open_tar(path):
+    """A .tar.gz, or the files of a .deb, as a tarfile."""
+    if path.endswith(".deb"):
+        data = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], capture_output=True,
+                              check=True).stdout
+        return tarfile.open(fileobj=io.BytesIO(data))
+    return tarfile.open(path)
+
+
 def archive_members(path):
     """The files and links of an archive (folders left out), as stored."""
     if path.endswith(".zip"):
         with zipfile.ZipFile(path) as z:
             return [n for n in z.namelist() if not n.endswith("/")]
-    if path.endswith(".deb"):
-        data = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], capture_output=True,
-                              check=True).stdout
-        import io
-        with tarfile.open(fileobj=io.BytesIO(data)) as t:
-            return [m.name for m in t.getmembers() if not m.isdir()]
-    with tarfile.open(path) as t:
+    with open_tar(path) as t:
         return [m.name for m in t.getmembers() if not m.isdir()]
 
 
@@ -311,14 +324,8 @@ def cmd_linux_binaries(pk):
     if os.path.isdir(bin_dir):
         binaries += [os.path.join(bin_dir, n) for n in sorted(os.listdir(bin_dir))
                      if not n.endswith(".debug")]
-    for path in binaries:
-        needed, _ = elf_dynamic(path)
-        foreign = [n for n in needed if not re.match(r"^(libc\.so\.6|ld-linux-x86-64\.so\.2|"
-                                                     r"libm\.so\.6)$", n)]
-        if foreign:
-            problems.append(f"{os.path.basename(path)} needs {foreign} beyond the C library")
+    for path in binaries:  # what they need of the system: elf-audit
         problems += check_split("objdump", path, os.path.dirname(path))
-        print(f"{os.path.basename(path)}: needs {needed}")
 
     control = deb_control(pk.path("deb"))
     print("deb control:", {k: v for k, v in control.items() if k != "Description"})
@@ -327,11 +334,52 @@ def cmd_linux_binaries(pk):
         if control.get(key) != value:
             problems.append(f".deb {key} is {control.get(key)!r}, not {value!r}")
     depends = [d.strip() for d in control.get("Depends", "").split(",") if d.strip()]
-    if [re.sub(r"\s*\(.*\)", "", d) for d in depends] != ["libc6"]:
-        problems.append(f".deb Depends is {depends}, not libc6 alone")
+    libc6 = [re.fullmatch(r"libc6(?: \(>= (\d+)\.(\d+)\))?", d) for d in depends]
+    if len(libc6) != 1 or not libc6[0] or tuple(map(int, libc6[0].groups(0))) > MAX_GLIBC:
+        problems.append(f".deb Depends is {depends}, not libc6 (>= 2.17 or older) alone")
     for key in ("Maintainer", "Description"):
         if not control.get(key):
             problems.append(f".deb has no {key}")
+    if problems:
+        raise Failure("\n".join(problems))
+
+
+def glibc(version):
+    """(2, 17) for GLIBC_2.17; a version of another form (GLIBC_PRIVATE) is newer than all."""
+    m = re.fullmatch(r"GLIBC_(\d+)\.(\d+)(?:\.\d+)?", version)
+    return (int(m.group(1)), int(m.group(2))) if m else (99, 0)
+
+
+def cmd_elf_audit(pk):
+    problems = []
+    copy = os.path.join(pk.work, "elf")
+    for label, path in ((".tar.gz", pk.path("main")), (".deb", pk.path("deb")),
+                        ("wheel", os.path.join(pk.dist, pk.wheel))):
+        if path.endswith(".whl"):
+            with zipfile.ZipFile(path) as z:
+                files = [(n, z.read(n)) for n in z.namelist()]
+        else:
+            with open_tar(path) as t:
+                files = [(m.name, t.extractfile(m).read()) for m in t.getmembers() if m.isfile()]
+        elves = [(n, data) for n, data in files if data[:4] == b"\x7fELF"]
+        problems += [] if elves else [f"{label}: no ELF file in {path}"]
+        for name, data in elves:
+            with open(copy, "wb") as f:
+                f.write(data)
+            needed = re.findall(r"\(NEEDED\)\s+Shared library: \[(\S+)\]",
+                                run("readelf", "-dW", copy))
+            # Each glibc version that the file needs, with the symbols that need it.
+            versions = {v: [] for v in re.findall(r"Name: (GLIBC_\S+)",
+                                                  run("readelf", "-VW", copy))}
+            for symbol, v in re.findall(r" UND (\S+?)@+(GLIBC_[^\s(]+)",
+                                        run("readelf", "--dyn-syms", "-W", copy)):
+                versions.setdefault(v, []).append(symbol)
+            problems += [f"{label}: {name} needs {n}, not the C library" for n in needed
+                         if n not in C_LIBRARY]
+            problems += [f"{label}: {name} needs {v} for {s or 'no symbol'}"
+                         for v, s in versions.items() if glibc(v) > MAX_GLIBC]
+            print(f"{label}: {name}: NEEDED {needed}, newest glibc version "
+                  f"{max(versions, key=glibc, default='none')}")
     if problems:
         raise Failure("\n".join(problems))
 
@@ -450,46 +498,157 @@ def installed_files(package):
     return [f for f in done.stdout.splitlines() if f.startswith("/")]
 
 
+class System:
+    """Where a package is installed and run: this machine (root ""), or a root
+    folder entered with chroot in a private mount namespace into which /proc,
+    /sys and /dev are bound, so that its programs see the real processor."""
+
+    ENTER = 'for d in proc sys dev; do mount --rbind "/$d" "$0/$d"; done; exec chroot "$0" "$@"'
+
+    def __init__(self, root, scratch):
+        self.root, self.scratch = root, scratch
+        self.env = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": "/root"} if root else None
+        shutil.rmtree(self.outside(scratch), ignore_errors=True)
+        os.makedirs(self.outside(scratch))
+
+    def outside(self, path):
+        return self.root + path
+
+    def command(self, *command):
+        return ["unshare", "--mount", "--propagation", "private", "sh", "-ec", self.ENTER,
+                self.root, *command] if self.root else list(command)
+
+    def run(self, *command):
+        return run(*self.command(*command), env=self.env)
+
+    def status(self, *command):
+        return subprocess.run(self.command(*command), capture_output=True, text=True, env=self.env)
+
+    def copy_in(self, path):
+        shutil.copy(path, self.outside(self.scratch))
+        return os.path.join(self.scratch, os.path.basename(path))
+
+
+def deb_round_trip(pk, system, label, while_installed):
+    """Installs the .deb with dpkg, runs `while_installed`, a pkg-config consumer
+    and the tool, then removes the package: nothing of it may be left."""
+    deb = pk.path("deb")
+    files = [f[1:] if f.startswith("./") else f for f in archive_members(deb)]
+    try:
+        system.run("dpkg", "-i", system.copy_in(deb))
+        while_installed()
+        flags = system.run("pkg-config", "--cflags", "--libs", NAME).split()
+        exe = os.path.join(system.scratch, "pc-consumer")
+        system.run("cc", system.copy_in(os.path.join(consumer_source(pk), "consumer.c")), *flags,
+                   "-o", exe)
+        check_host_output(f"pkg-config consumer ({label})", system.run(exe))
+        out = system.run("/usr/bin/velquorn-cpuinfo", "--version").strip()
+        if out != f"velquorn-cpuinfo {pk.version}":
+            raise Failure(f"velquorn-cpuinfo --version says {out!r}")
+        print(f"velquorn-cpuinfo --version ({label}): {out}")
+    finally:
+        system.status("dpkg", "-r", NAME)
+    left = [f for f in files if os.path.lexists(system.outside(f))]
+    state = system.status("dpkg-query", "-W", "-f=${Status}", NAME).stdout
+    if left or "installed" in state.split():
+        raise Failure(f"after dpkg -r ({label}): status {state!r}, files left {left}")
+    print(f"{label}: installed {len(files)} files, removed: nothing left")
+
+
 def cmd_deb_install(pk):
     if os.geteuid() != 0:
         raise Skip("installing the .deb needs root (CI runs as root)")
     if not shutil.which("dpkg"):
         raise Skip("no dpkg on this machine")
-    state = subprocess.run(["dpkg-query", "-W", "-f=${Status}", NAME], capture_output=True,
-                           text=True).stdout
-    if "installed" in state.split():
+    system = System("", pk.work)
+    if "installed" in system.status("dpkg-query", "-W", "-f=${Status}", NAME).stdout.split():
         raise Skip(f"{NAME} is already installed here; the test does not replace it")
-    deb = pk.path("deb")
-    files = [f[1:] if f.startswith("./") else f for f in archive_members(deb)]
-    try:
-        run("dpkg", "-i", deb)
+
+    def cmake_consumer_and_manual():
         build = os.path.join(pk.work, "deb-cmake-consumer")
         cmake_build(consumer_source(pk), build)  # no prefix path: the system's
         check_host_output("find_package consumer (system)", run(os.path.join(build, "consumer")))
-        flags = run("pkg-config", "--cflags", "--libs", NAME).split()
-        exe = os.path.join(pk.work, "deb-pc-consumer")
-        run("cc", os.path.join(consumer_source(pk), "consumer.c"), *flags, "-o", exe)
-        check_host_output("pkg-config consumer (system)", run(exe))
-        tool = "/usr/bin/velquorn-cpuinfo"
-        if tool in files:
-            out = run(tool, "--version").strip()
-            if pk.version not in out:
-                raise Failure(f"{tool} --version says {out!r}")
-            print(f"{tool} --version: {out}")
-        page = "/usr/share/man/man1/velquorn-cpuinfo.1.gz"
-        if page in files and shutil.which("man"):
+        if shutil.which("man"):
             out = run("man", "-P", "cat", "velquorn-cpuinfo", env=dict(os.environ, MANWIDTH="80"))
             if "--replay" not in out or "EXIT STATUS" not in out:
                 raise Failure(f"man velquorn-cpuinfo does not show the manual page:\n{out}")
             print(f"man velquorn-cpuinfo: {len(out.splitlines())} lines")
-    finally:
-        subprocess.run(["dpkg", "-r", NAME], capture_output=True)
-    left = [f for f in files if os.path.lexists(f)]
-    state = subprocess.run(["dpkg-query", "-W", "-f=${Status}", NAME], capture_output=True,
-                           text=True).stdout
-    if left or "installed" in state.split():
-        raise Failure(f"after dpkg -r: status {state!r}, files left {left}")
-    print(f"installed {len(files)} files, built both consumers, removed: nothing left")
+    deb_round_trip(pk, system, "this system", cmake_consumer_and_manual)
+
+
+def apt_mirror():
+    """The first archive in apt's sources (one-line or deb822) but the security archive."""
+    for path in ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*")):
+        if path.endswith((".list", ".sources")) and os.path.isfile(path):
+            with open(path) as f:
+                for uri in re.findall(r"^(?:deb\s+(?:\[[^]]*\]\s+)?|URIs:\s*)(https?://\S+)",
+                                      f.read(), re.M):
+                    if "security" not in uri:
+                        return uri
+    raise Skip("apt's sources name no Debian mirror to make a Debian 11 root from")
+
+
+BULLSEYE_PACKAGES = "gcc,libc6-dev,pkg-config,python3-venv"
+
+
+def bullseye_root(pk):
+    """A Debian 11 root made by debootstrap beside the checks' scratch folders,
+    reused by later runs once a stamp beside it says it is whole."""
+    root = os.path.join(os.path.dirname(pk.work), "debian-bullseye")
+    if os.path.isfile(root + ".complete"):
+        return root, "reused"
+    mirror = apt_mirror()
+    shutil.rmtree(root, ignore_errors=True)
+    print(f"debootstrap bullseye from {mirror} with {BULLSEYE_PACKAGES}")
+    # In a mount namespace of its own, so that nothing it mounts outlives it.
+    run("unshare", "--mount", "--propagation", "private", "debootstrap", "--variant=minbase",
+        f"--include={BULLSEYE_PACKAGES}", "bullseye", root, mirror, timeout=3600)
+    open(root + ".complete", "w").close()
+    return root, "made"
+
+
+def cmd_bullseye(pk):
+    if os.geteuid() != 0:
+        raise Skip("a Debian 11 root needs root (debootstrap, chroot, mount namespaces)")
+    for tool in ("debootstrap", "unshare", "chroot"):
+        if not shutil.which(tool):
+            raise Skip(f"no {tool} program (Debian: debootstrap, util-linux, coreutils)")
+    started = time.monotonic()
+    root, how = bullseye_root(pk)
+    print(f"Debian 11 root {how} in {time.monotonic() - started:.0f} s: {root}")
+    system = System(root, "/tmp/velquorn-test")
+    system.status("dpkg", "--purge", NAME)  # what an interrupted run left installed
+    host_tool = os.path.join(pk.unpack(["main"], "host"), "bin", "velquorn-cpuinfo")
+    host = parse_report(run(host_tool))
+
+    def check_report(label, text):
+        report = parse_report(text)
+        got, want = [(r["physical_cores"], r["logical_cores"]) for r in (report, host)]
+        if got != want:
+            raise Failure(f"{label}: (physical, logical) cores {got}, on this machine {want}")
+        print(f"{label}: valid report, {got[0]} cores, {got[1]} logical as on this machine")
+
+    def tool():
+        check_report("velquorn-cpuinfo (.deb)", system.run("/usr/bin/velquorn-cpuinfo"))
+        system.run("/usr/bin/velquorn-cpuinfo", "--has", "sse2")
+    deb_round_trip(pk, system, "Debian 11", tool)
+
+    venv = os.path.join(system.scratch, "venv")
+    system.run("python3", "-m", "venv", venv)
+    python = os.path.join(venv, "bin", "python")
+    system.run(python, "-m", "pip", "install", "--no-index", "--no-cache-dir",
+               "--disable-pip-version-check", "--quiet",
+               system.copy_in(os.path.join(pk.dist, pk.wheel)))
+    check_report(f"wheel in {system.run(python, '--version').strip()}", system.run(
+        python, "-c", "import json, velquorn_cpuinfo as v; print(json.dumps(v.report()))"))
+    system.run(python, "-m", "velquorn_cpuinfo", "--has", "sse2")
+
+    tarball = os.path.join(system.scratch, "tarball")
+    with tarfile.open(pk.path("main")) as t:
+        t.extractall(system.outside(tarball))
+    check_report("velquorn-cpuinfo (.tar.gz)",
+                 system.run(os.path.join(tarball, pk.top, "bin", "velquorn-cpuinfo")))
+    print(f"done in {time.monotonic() - started:.0f} s")
 
 
 def cmd_versions(pk):
@@ -530,7 +689,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
-                                            "deb-install", "versions"])
+                                            "deb-install", "versions", "elf-audit",
+                                            "bullseye"])
     parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")

@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
 """Builds the velquorn_cpuinfo wheel that bundles one build's module.
 
-  build_wheel.py --module FILE --platform {linux_x86_64,win_amd64} --version V
+  build_wheel.py --module FILE --platform PLATFORM --version V
                  --stage DIR --outdir DIR [--strip TOOL]
+
+PLATFORM is the wheel's platform tag: win_amd64, or on Linux
+manylinux_2_17_x86_64.manylinux2014_x86_64 (the module needs nothing newer
+than glibc 2.17 and no library but the C library: the manylinux2014 rule,
+under its PEP 600 name and its legacy alias).
 
 The package sources (the folder above this script) and the module are copied
 into the stage folder, which is emptied first; the wheel is built there,
@@ -12,9 +17,11 @@ the wheel's path. Exit status 0 built, 1 failed, 77 a needed package is absent.
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
+import zipfile
 
 SKIP = 77
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -22,7 +29,7 @@ PACKAGE = "velquorn_cpuinfo"
 
 # The module's file name inside the package, by wheel platform tag.
 BUNDLED_FILE = {
-    "linux_x86_64": "libvelquorn-cpuid-cpu-info.so",
+    "manylinux_2_17_x86_64.manylinux2014_x86_64": "libvelquorn-cpuid-cpu-info.so",
     "win_amd64": "velquorn-cpuid-cpu-info.dll",
 }
 
@@ -51,6 +58,25 @@ def wheel_name(version, platform):
     return f"{PACKAGE}-{version}-py3-none-{platform}.whl"
 
 
+def add_platform_tags(built, wheel, extra):
+    """Copies the wheel `built` to `wheel`, its WHEEL file listing the tags of the
+    `extra` platforms after its own (bdist_wheel writes one platform only), and
+    RECORD rewritten for it."""
+    from wheel.wheelfile import WheelFile
+    with zipfile.ZipFile(built) as z, WheelFile(wheel, "w") as out:
+        for info in z.infolist():
+            data = z.read(info)
+            if info.filename.endswith(".dist-info/RECORD"):
+                continue  # WheelFile writes it
+            if info.filename.endswith(".dist-info/WHEEL"):
+                text = data.decode("utf-8")
+                tag = re.search(r"^Tag: (\S+)-(\S+)-(\S+)$", text, re.M)
+                lines = [f"Tag: {tag.group(1)}-{tag.group(2)}-{p}\n" for p in extra]
+                data = (text[:tag.end() + 1] + "".join(lines) + text[tag.end() + 1:]).encode()
+            out.writestr(info, data)
+    os.remove(built)
+
+
 def build(module, platform, version, stage, outdir, strip=None):
     """Stages the package with the module and builds the wheel; returns its path."""
     missing = missing_packages()
@@ -74,16 +100,21 @@ def build(module, platform, version, stage, outdir, strip=None):
     else:
         shutil.copyfile(module, bundled)
     os.makedirs(outdir, exist_ok=True)
+    first, *aliases = platform.split(".")
+    built = os.path.join(outdir, wheel_name(version, first))
     wheel = os.path.join(outdir, wheel_name(version, platform))
-    if os.path.exists(wheel):
-        os.remove(wheel)
+    for old in {built, wheel}:
+        if os.path.exists(old):
+            os.remove(old)
     done = subprocess.run(
         [sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", outdir,
-         f"--config-setting=--build-option=--plat-name={platform}", stage],
+         f"--config-setting=--build-option=--plat-name={first}", stage],
         stdout=subprocess.PIPE, stderr=subprocess.STDOUT, universal_newlines=True)
-    if done.returncode != 0 or not os.path.isfile(wheel):
-        raise RuntimeError(f"building {os.path.basename(wheel)} failed "
+    if done.returncode != 0 or not os.path.isfile(built):
+        raise RuntimeError(f"building {os.path.basename(built)} failed "
                            f"(status {done.returncode}):\n{done.stdout}")
+    if aliases:
+        add_platform_tags(built, wheel, aliases)
     return wheel
 
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Tests of the velquorn_cpuinfo wheels, run by CTest.
 
-  linux    builds the linux_x86_64 wheel from a build's module, checks its
+  linux    builds the manylinux wheel from a build's module, checks its
            contents, installs it into a fresh virtual environment with
            pip install --no-index and runs the package's pytest suite there
   windows  builds the win_amd64 wheel from a build's DLL, checks its contents,
@@ -28,6 +28,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import build_wheel  # noqa: E402
 
 SKIP = 77
+LINUX = "manylinux_2_17_x86_64.manylinux2014_x86_64"
 MODULE_ENV = "VELQUORN_CPUINFO_LIBRARY"
 REPORT_MEMBERS = ["vendor", "brand", "family", "model", "stepping", "physical_cores",
                   "logical_cores", "l1d_kb", "l1i_kb", "l2_kb", "l3_kb", "base_mhz", "max_mhz",
@@ -59,7 +60,10 @@ def check_contents(wheel, version, platform):
         wheel_meta = z.read(f"{info}/WHEEL").decode("utf-8").splitlines()
         metadata = z.read(f"{info}/METADATA").decode("utf-8").splitlines()
         # Setuptools writes the name in its normalised form.
-        for want, lines in ((f"Tag: py3-none-{platform}", wheel_meta),
+        tags = [f"Tag: py3-none-{p}" for p in platform.split(".")]
+        if [line for line in wheel_meta if line.startswith("Tag:")] != tags:
+            raise Failure(f"the wheel's tags are not {tags}: {wheel_meta}")
+        for want, lines in (
                             ("Name: velquorn-cpuinfo", metadata),
                             (f"Version: {version}", metadata)):
             if want not in lines:
@@ -107,9 +111,9 @@ def cmd_linux(args):
     if missing:
         print(f"SKIP: {sys.executable} lacks {', '.join(sorted(set(missing)))}")
         return SKIP
-    wheel = build(args, "linux_x86_64")
+    wheel = build(args, LINUX)
     # The suite below loads the bundled module and checks its every answer.
-    check_contents(wheel, args.version, "linux_x86_64")
+    check_contents(wheel, args.version, LINUX)
     print("ok   wheel contents, tags, version and hashes")
 
     venv = os.path.join(args.work, "venv")
