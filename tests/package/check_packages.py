@@ -3,8 +3,10 @@
 
   manifests         each archive's file list against its manifest in the repository,
                     and no shipped file naming the source or build folder
-  windows-binaries  the ZIP's DLL and programs: exports, imports, version resource,
-                    size, no debug sections, a debug link that matches the debug ZIP
+  windows-binaries  the ZIP's DLL and programs: exports, imports (the DLL's exactly),
+                    the DLL's entry point DllMain and no TLS directory, version
+                    resource, size, no debug sections, a debug link that matches the
+                    debug ZIP
   linux-binaries    the .tar.gz's module and programs (SONAME, exports, no debug
                     sections, debug links) and the .deb's control fields
   mingw-host        a C host built by MinGW against the ZIP's .dll.a, run under Wine
@@ -18,16 +20,22 @@
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
                     file, the DLL's version resource and the package and wheel file
                     names agree
+  reproducible      SHA256SUMS verifies and lists every release file; the packages
+                    rebuilt from a copy of the source in another folder, later, are the
+                    same bytes (the differing files are named)
 
 Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
 """
 import argparse
+import hashlib
+import io
 import os
 import re
 import shutil
 import subprocess
 import sys
 import tarfile
+import time
 import zipfile
 import zlib
 
@@ -109,7 +117,6 @@ def archive_members(path):
     if path.endswith(".deb"):
         data = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], capture_output=True,
                               check=True).stdout
-        import io
         with tarfile.open(fileobj=io.BytesIO(data)) as t:
             return [m.name for m in t.getmembers() if not m.isdir()]
     with tarfile.open(path) as t:
@@ -140,7 +147,7 @@ def cmd_manifests(pk):
         failures += [f"{archive}: stray {m}" for m in stray]
         print(f"{archive}: {len(files)} files, manifest {os.path.basename(manifest)} "
               f"{'matches' if not missing and not stray else 'differs'}")
-    # Nothing shipped may name the folders it was built in (debug files do).
+    # Nothing shipped, debug files included, may name the folders it was built in.
     tops = [pk.unpack([kind], "contents-" + kind) for kind in pk.archives if kind != "deb"]
     build_paths = [os.path.abspath(pk.args.source).encode(),
                    os.path.abspath(os.path.dirname(pk.dist)).encode()]
@@ -148,7 +155,7 @@ def cmd_manifests(pk):
         for folder, _, names in os.walk(top):
             for name in names:
                 path = os.path.join(folder, name)
-                if name.endswith(".debug") or os.path.islink(path):
+                if os.path.islink(path):
                     continue
                 with open(path, "rb") as f:
                     data = f.read()
@@ -239,6 +246,16 @@ def version_resource(binary):
     return fixed, texts
 
 
+def check_dll_tables(pk, dll, debug_file):
+    """The module's table checks of the build tree, on the shipped DLL: the exact
+    import list, DllMain as entry point (found in its debug file), no TLS directory."""
+    out = run(pk.args.cmake, f"-DMODULE={dll}", f"-DTOOL={pk.args.objdump}", "-DWINDOWS=1",
+              f"-DEXPORTS={os.path.join(pk.args.source, 'src', 'exports.map')}",
+              f"-DNM={pk.args.nm}", f"-DSYMBOLS={debug_file}",
+              "-P", os.path.join(pk.args.source, "tests", "check_module_tables.cmake"))
+    print(out.strip())
+
+
 def cmd_windows_binaries(pk):
     top = pk.unpack(["main", "debug"], "binaries")
     objdump = pk.args.objdump
@@ -252,6 +269,7 @@ def cmd_windows_binaries(pk):
     exports = pe_exports(objdump, dll)
     if exports != EXPORTS:
         problems.append(f"{NAME}.dll exports {exports}, not {EXPORTS}")
+    check_dll_tables(pk, dll, dll + ".debug")
     fixed, texts = version_resource(dll)
     want = tuple(int(p) for p in pk.version.split(".")) + (0,)
     if fixed != want or texts != {"FileVersion": pk.version, "ProductVersion": pk.version}:
@@ -520,11 +538,81 @@ def cmd_versions(pk):
         raise Failure("\n".join(problems))
 
 
+def member_rows(path):
+    """(name, mode, time, owner, sha256) of each member of an archive: how two differ."""
+    def digest(data):
+        return hashlib.sha256(data).hexdigest()[:16] if data is not None else ""
+    if path.endswith((".zip", ".whl")):
+        with zipfile.ZipFile(path) as z:
+            return [(i.filename, oct(i.external_attr >> 16), i.date_time, "", digest(z.read(i)))
+                    for i in z.infolist()]
+    tars = [path] if path.endswith(".tar.gz") else []
+    if path.endswith(".deb"):
+        tars = [io.BytesIO(subprocess.run(["dpkg-deb", option, path], capture_output=True,
+                                          check=True).stdout)
+                for option in ("--ctrl-tarfile", "--fsys-tarfile")]
+    rows = []
+    for tar in tars:
+        with (tarfile.open(tar) if isinstance(tar, str) else tarfile.open(fileobj=tar)) as t:
+            for m in t.getmembers():
+                f = t.extractfile(m) if m.isfile() else None
+                rows.append((m.name, oct(m.mode), m.mtime, f"{m.uid}/{m.gid} {m.uname}/{m.gname}",
+                             digest(f.read() if f else None)))
+    return rows
+
+
+def cmd_reproducible(pk):
+    sums = os.path.join(pk.dist, "SHA256SUMS")
+    if not os.path.isfile(sums):
+        raise Failure(f"no {sums}: run the package workflow first")
+    run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=pk.dist)
+    with open(sums) as f:
+        names = [line.split("  ", 1)[1].rstrip("\n") for line in f if line.strip()]
+    unlisted = [n for n in list(pk.archives.values()) + [pk.wheel] if n not in names]
+    if unlisted:
+        raise Failure(f"SHA256SUMS does not list {unlisted}")
+    print(f"SHA256SUMS verifies: {len(names)} files")
+    # The same source in another folder (no .git: the time is given), built
+    # later, by the package workflow itself, under another umask.
+    source = os.path.join(pk.work, "other-folder", "source")
+    shutil.rmtree(os.path.dirname(source), ignore_errors=True)
+    top = os.path.abspath(pk.args.source)
+    shutil.copytree(top, source, symlinks=True, ignore=lambda folder, entries: [
+        e for e in entries if e == "__pycache__" or (folder == top and e in ("build", ".git"))])
+    preset = "package-windows" if pk.args.platform == "win64" else "package-linux"
+    env = dict(os.environ, SOURCE_DATE_EPOCH=pk.args.source_date_epoch)
+    started = time.monotonic()
+    old_umask = os.umask(0o002)
+    try:
+        run(pk.args.cmake, "--workflow", "--preset", preset, cwd=source, env=env, timeout=3600)
+    finally:
+        os.umask(old_umask)
+    print(f"rebuilt {preset} in {source} in {time.monotonic() - started:.0f} s")
+    other = os.path.join(source, "build", preset, "dist")
+    problems = []
+    for name in ["SHA256SUMS"] + names:
+        mine, theirs = os.path.join(pk.dist, name), os.path.join(other, name)
+        if not os.path.isfile(theirs):
+            problems.append(f"{name}: the rebuild made no such file")
+            continue
+        with open(mine, "rb") as a, open(theirs, "rb") as b:
+            if a.read() == b.read():
+                print(f"same bytes: {name}")
+                continue
+        problems.append(f"{name} differs (diffoscope {mine} {theirs})")
+        if name != "SHA256SUMS":
+            first, second = member_rows(mine), member_rows(theirs)
+            problems += [f"  first build:  {row}" for row in first if row not in second][:5]
+            problems += [f"  rebuild:      {row}" for row in second if row not in first][:5]
+    if problems:
+        raise Failure("\n".join(problems))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
-                                            "deb-install", "versions"])
+                                            "deb-install", "versions", "reproducible"])
     parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
@@ -533,12 +621,15 @@ def main():
     parser.add_argument("--manifests", help="folder of the archive manifests")
     parser.add_argument("--multiarch", default="x86_64-linux-gnu", help="Debian library folder")
     parser.add_argument("--objdump", default="objdump")
+    parser.add_argument("--nm", default="nm")
     parser.add_argument("--emulator", help="runs Windows programs (Wine)")
     parser.add_argument("--cc", help="MinGW C compiler")
     parser.add_argument("--toolchain", help="MinGW CMake toolchain file")
     parser.add_argument("--clang")
     parser.add_argument("--lld-link")
     parser.add_argument("--dlltool")
+    parser.add_argument("--cmake", default="cmake", help="cmake that runs the package workflow")
+    parser.add_argument("--source-date-epoch", help="the time that the packages record")
     args = parser.parse_args()
     args.work = os.path.join(args.work, args.command)
     os.makedirs(args.work, exist_ok=True)
