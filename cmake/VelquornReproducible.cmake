@@ -21,10 +21,12 @@ else()
   endif()
 endif()
 if(NOT VELQUORN_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
-  message(FATAL_ERROR "SOURCE_DATE_EPOCH='${VELQUORN_SOURCE_DATE_EPOCH}' is not a number of seconds")
+  message(FATAL_ERROR
+          "SOURCE_DATE_EPOCH='${VELQUORN_SOURCE_DATE_EPOCH}' is not a number of seconds")
 endif()
 
-# A PE file's header time is zero, not the time of the link.
+# A PE file's header time is zero, not the time of the link (objcopy and
+# strip, which split the debug files, write SOURCE_DATE_EPOCH instead).
 if(MINGW)
   add_link_options(-Wl,--no-insert-timestamp)
 endif()
@@ -34,8 +36,8 @@ if(VELQUORN_PACKAGE AND NOT MSVC)
   # Neither the source nor the build folder is written into the binaries or
   # their debug files: both get fixed names (the build folder is matched
   # first when it lies inside the source folder).
-  set(VELQUORN_SOURCE_NAME /usr/src/${VELQUORN_MODULE_NAME}-${PROJECT_VERSION})
+  set(source_name /usr/src/${VELQUORN_MODULE_NAME}-${PROJECT_VERSION})
   add_compile_options(
-    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=${VELQUORN_SOURCE_NAME}>"
-    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=${VELQUORN_SOURCE_NAME}/build>")
+    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}=${source_name}>"
+    "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${PROJECT_BINARY_DIR}=${source_name}/build>")
 endif()
