@@ -32,10 +32,12 @@ function(velquorn_split_debug_info target)
     set(strip_mode --strip-all)
   endif()
   set(file $<TARGET_FILE_NAME:${target}>)
+  # objcopy and strip write a PE file's header time: SOURCE_DATE_EPOCH, not now.
+  set(env ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${VELQUORN_SOURCE_DATE_EPOCH})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
-    COMMAND ${CMAKE_STRIP} ${strip_mode} ${file}
-    COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=${file}.debug ${file}
+    COMMAND ${env} ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
+    COMMAND ${env} ${CMAKE_STRIP} ${strip_mode} ${file}
+    COMMAND ${env} ${CMAKE_OBJCOPY} --add-gnu-debuglink=${file}.debug ${file}
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
     COMMENT "Splitting the debug information of ${target} into ${file}.debug"
     VERBATIM)

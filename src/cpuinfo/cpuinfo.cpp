@@ -1,9 +1,9 @@
 // The library's own texts (version, last error) and the JSON report.
 #include "velquorn/cpuinfo.h"
 
-#include <stdio.h>
 #include <string.h>
 
+#include "cpuinfo/format.h"
 #include "cpuinfo/report.h"
 #include "probe/cache.h"
 #include "probe/clock.h"
@@ -68,7 +68,7 @@ void build_feature_list(char* buffer) {
     if (strcmp(f.name, "hypervisor") == 0) continue;
     if ((select_register(cpuid_query(f.leaf, f.subleaf), f.reg) & f.mask) == 0) continue;
     const size_t room = kFeatureListSize - static_cast<size_t>(used);
-    const int n = snprintf(buffer + used, room, "%s\"%s\"", used == 0 ? "" : ",", f.name);
+    const int n = format_bounded(buffer + used, room, "%s\"%s\"", used == 0 ? "" : ",", f.name);
     if (n < 0 || static_cast<size_t>(n) >= room) {
       buffer[used] = '\0';  // an item that does not fit whole is left out whole
       break;
@@ -97,9 +97,10 @@ const char* cpuinfo_get_json(void) {
   char brand[sizeof id.brand * kMaxEscape];
   escape_json(id.vendor, vendor);
   escape_json(id.brand, brand);
-  snprintf(g_json, sizeof g_json, kReportTemplate, vendor, brand, id.family, id.model, id.stepping,
-           physical, logical, caches.l1d_kb, caches.l1i_kb, caches.l2_kb, caches.l3_kb,
-           clocks.base_mhz, clocks.max_mhz, current_mhz, features, hypervisor, x64);
+  format_bounded(g_json, sizeof g_json, kReportTemplate, vendor, brand, id.family, id.model,
+                 id.stepping, physical, logical, caches.l1d_kb, caches.l1i_kb, caches.l2_kb,
+                 caches.l3_kb, clocks.base_mhz, clocks.max_mhz, current_mhz, features, hypervisor,
+                 x64);
   return g_json;
 }
 

@@ -3,8 +3,10 @@
 
   manifests         each archive's file list against its manifest in the repository,
                     and no shipped file naming the source or build folder
-  windows-binaries  the ZIP's DLL and programs: exports, imports, version resource,
-                    size, no debug sections, a debug link that matches the debug ZIP
+  windows-binaries  the ZIP's DLL and programs: exports, imports (the DLL's exactly),
+                    the DLL's entry point DllMain and no TLS directory, version
+                    resource, size, no debug sections, a debug link that matches the
+                    debug ZIP
   linux-binaries    the .tar.gz's module and programs (SONAME, exports, no debug
                     sections, debug links) and the .deb's control fields
   mingw-host        a C host built by MinGW against the ZIP's .dll.a, run under Wine
@@ -22,6 +24,9 @@
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
                     file, the DLL's version resource and the package and wheel file
                     names agree
+  reproducible      SHA256SUMS verifies and lists every release file; the packages
+                    rebuilt from a copy of the source in another folder, later, are the
+                    same bytes (the differing files are named)
 
 Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
 """
@@ -153,7 +158,7 @@ def cmd_manifests(pk):
         failures += [f"{archive}: stray {m}" for m in stray]
         print(f"{archive}: {len(files)} files, manifest {os.path.basename(manifest)} "
               f"{'matches' if not missing and not stray else 'differs'}")
-    # Nothing shipped may name the folders it was built in (debug files do).
+    # Nothing shipped, debug files included, may name the folders it was built in.
     tops = [pk.unpack([kind], "contents-" + kind) for kind in pk.archives if kind != "deb"]
     build_paths = [os.path.abspath(pk.args.source).encode(),
                    os.path.abspath(os.path.dirname(pk.dist)).encode()]
@@ -161,7 +166,7 @@ def cmd_manifests(pk):
         for folder, _, names in os.walk(top):
             for name in names:
                 path = os.path.join(folder, name)
-                if name.endswith(".debug") or os.path.islink(path):
+                if os.path.islink(path):
                     continue
                 with open(path, "rb") as f:
                     data = f.read()
@@ -252,6 +257,16 @@ def version_resource(binary):
     return fixed, texts
 
 
+def check_dll_tables(pk, dll, debug_file):
+    """The module's table checks of the build tree, on the shipped DLL: the exact
+    import list, DllMain as entry point (found in its debug file), no TLS directory."""
+    out = run(pk.args.cmake, f"-DMODULE={dll}", f"-DTOOL={pk.args.objdump}", "-DWINDOWS=1",
+              f"-DEXPORTS={os.path.join(pk.args.source, 'src', 'exports.map')}",
+              f"-DNM={pk.args.nm}", f"-DSYMBOLS={debug_file}",
+              "-P", os.path.join(pk.args.source, "tests", "check_module_tables.cmake"))
+    print(out.strip())
+
+
 def cmd_windows_binaries(pk):
     top = pk.unpack(["main", "debug"], "binaries")
     objdump = pk.args.objdump
@@ -265,6 +280,7 @@ def cmd_windows_binaries(pk):
     exports = pe_exports(objdump, dll)
     if exports != EXPORTS:
         problems.append(f"{NAME}.dll exports {exports}, not {EXPORTS}")
+    check_dll_tables(pk, dll, dll + ".debug")
     fixed, texts = version_resource(dll)
     want = tuple(int(p) for p in pk.version.split(".")) + (0,)
     if fixed != want or texts != {"FileVersion": pk.version, "ProductVersion": pk.version}:
@@ -685,12 +701,41 @@ def cmd_versions(pk):
         raise Failure("\n".join(problems))
 
 
+def cmd_reproducible(pk):
+    run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=pk.dist)
+    with open(os.path.join(pk.dist, "SHA256SUMS")) as f:
+        names = ["SHA256SUMS"] + [line.rstrip("\n").split("  ", 1)[1] for line in f]
+    unlisted = [n for n in list(pk.archives.values()) + [pk.wheel] if n not in names]
+    if unlisted:
+        raise Failure(f"SHA256SUMS does not list {unlisted}")
+    # The same source in another folder (no .git: the time is given), built
+    # later by the package workflow itself, under another umask.
+    top, source = os.path.abspath(pk.args.source), os.path.join(pk.work, "elsewhere", "source")
+    shutil.rmtree(os.path.dirname(source), ignore_errors=True)
+    shutil.copytree(top, source, symlinks=True, ignore=lambda folder, entries: [
+        e for e in entries if e == "__pycache__" or (folder == top and e in ("build", ".git"))])
+    preset = "package-windows" if pk.args.platform == "win64" else "package-linux"
+    started = time.monotonic()
+    os.umask(0o002)
+    run(pk.args.cmake, "--workflow", "--preset", preset, cwd=source, timeout=3600,
+        env=dict(os.environ, SOURCE_DATE_EPOCH=pk.args.source_date_epoch))
+    print(f"{len(names)} files verify; rebuilt in {source} in {time.monotonic() - started:.0f} s")
+    differ = []
+    for name in names:
+        paths = [os.path.join(d, name) for d in (pk.dist, os.path.join(source, "build", preset,
+                                                                        "dist"))]
+        data = [open(p, "rb").read() if os.path.isfile(p) else None for p in paths]
+        differ += [f"{name} (diffoscope {' '.join(paths)})"] if data[0] != data[1] else []
+    if differ:
+        raise Failure("the rebuild differs:\n" + "\n".join(differ))
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions", "elf-audit",
-                                            "bullseye"])
+                                            "bullseye", "reproducible"])
     parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
@@ -699,12 +744,15 @@ def main():
     parser.add_argument("--manifests", help="folder of the archive manifests")
     parser.add_argument("--multiarch", default="x86_64-linux-gnu", help="Debian library folder")
     parser.add_argument("--objdump", default="objdump")
+    parser.add_argument("--nm", default="nm")
     parser.add_argument("--emulator", help="runs Windows programs (Wine)")
     parser.add_argument("--cc", help="MinGW C compiler")
     parser.add_argument("--toolchain", help="MinGW CMake toolchain file")
     parser.add_argument("--clang")
     parser.add_argument("--lld-link")
     parser.add_argument("--dlltool")
+    parser.add_argument("--cmake", default="cmake", help="cmake that runs the package workflow")
+    parser.add_argument("--source-date-epoch", help="the time that the packages record")
     args = parser.parse_args()
     args.work = os.path.join(args.work, args.command)
     os.makedirs(args.work, exist_ok=True)

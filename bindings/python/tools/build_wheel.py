@@ -84,6 +84,9 @@ def build(module, platform, version, stage, outdir, strip=None):
         raise Skip(f"{sys.executable} cannot build wheels without {', '.join(missing)}")
     if not os.path.isfile(module):
         raise RuntimeError(f"no module at {module}")
+    # The wheel records the modes of the files that setuptools copies: the
+    # same ones whatever the caller's umask.
+    os.umask(0o022)
     shutil.rmtree(stage, ignore_errors=True)
     os.makedirs(os.path.join(stage, PACKAGE))
     for name in ("pyproject.toml", "README.md"):
