@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks of the release packages that CPack made, run by CTest (label "package").
 
-  manifests         each archive's file list against its manifest in the repository,
+  manifests         each archive's (or the NuGet package's) file list against its manifest,
                     and no shipped file naming the source or build folder
   windows-binaries  the ZIP's DLL and programs: exports, imports, version resource,
                     size, no debug sections, a debug link that matches the debug ZIP
@@ -66,6 +66,11 @@ class Packages:
         self.version = args.version
         self.dist = args.dist
         self.work = args.work
+        if args.platform == "nuget":
+            # The NuGet package of both modules: its files at the top of the zip.
+            self.archives = {"package": f"Velquorn.CpuInfo.{self.version}.nupkg"}
+            self.top = ""
+            return
         if args.platform == "win64":
             stem = f"{NAME}-{self.version}-win64"
             self.archives = {"main": stem + ".zip", "debug": stem + "-debug.zip"}
@@ -92,7 +97,7 @@ class Packages:
         os.makedirs(target)
         for kind in kinds:
             path = self.path(kind)
-            if path.endswith(".zip"):
+            if path.endswith((".zip", ".nupkg")):
                 with zipfile.ZipFile(path) as z:
                     z.extractall(target)
             else:
@@ -103,7 +108,7 @@ class Packages:
 
 def archive_members(path):
     """The files and links of an archive (folders left out), as stored."""
-    if path.endswith(".zip"):
+    if path.endswith((".zip", ".nupkg")):
         with zipfile.ZipFile(path) as z:
             return [n for n in z.namelist() if not n.endswith("/")]
     if path.endswith(".deb"):
@@ -129,7 +134,7 @@ def cmd_manifests(pk):
         if kind == "deb":
             files = [m[1:] if m.startswith("./") else m for m in members]
         else:
-            prefix = pk.top + "/"
+            prefix = pk.top + "/" if pk.top else ""
             outside = [m for m in members if not m.startswith(prefix)]
             failures += [f"{archive}: {m} is outside the top folder {prefix}" for m in outside]
             files = ["/" + m[len(prefix):] for m in members if m.startswith(prefix)]
@@ -525,7 +530,7 @@ def main():
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions"])
-    parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64"])
+    parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64", "nuget"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
     parser.add_argument("--work", required=True, help="scratch folder of this check")

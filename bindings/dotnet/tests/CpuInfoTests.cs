@@ -1,7 +1,13 @@
-// Tests of Velquorn.CpuInfo against the module, run under Mono by CTest:
-//   mono velquorn-cpuinfo-cs-tests.exe ANSWERS
-// ANSWERS is a C program linked to the same module that prints its answers
-// (bindings/tests/answers.c). Prints a line per check and "N passed, N failed".
+// Checks of Velquorn.CpuInfo against the module: one set, run on two runtimes
+// by the package-nuget workflow (bindings/dotnet/CMakeLists.txt):
+//   .NET  compiled with XUNIT defined into a project that takes the package
+//         Velquorn.CpuInfo by name from a folder source; `dotnet test` runs each
+//         group of checks as an xunit test;
+//   Mono  compiled by mcs together with VelquornCpuInfo.cs (the route of hosts
+//         that take no packages); `mono velquorn-cpuinfo-cs-tests.exe` prints a
+//         line per check and "N passed, N failed".
+// VELQUORN_ANSWERS names a C program linked to the module that prints its
+// answers (bindings/tests/answers.c).
 using System;
 using System.Collections.Generic;
 using System.Diagnostics;
@@ -10,22 +16,31 @@ using System.Text;
 using System.Text.RegularExpressions;
 using System.Threading;
 using Velquorn;
+#if XUNIT
+using Xunit;
+#endif
 
-static class CpuInfoTests {
+public sealed class CpuInfoChecks {
   // Names the module does not know, each close to a known one.
   static readonly string[] UnknownNames = {
     "", "SSE", "Sse2", "avx3", " sse", "sse2 ", "x86-64", "hypervisor2", "sse\u00b2", "\u017fse",
   };
 
-  static int passed, failed;
+  // The groups of checks, by name; each runs on its own.
+  public static readonly string[] Groups = { "answers", "features", "unknown names", "report",
+                                             "1000 reports", "threads" };
 
-  static void Check(string what, bool ok, string detail = "") {
+  public int Passed, Failed;
+  public readonly List<string> Failures = new List<string>();
+
+  void Check(string what, bool ok, string detail = "") {
     if (ok) {
-      passed++;
+      Passed++;
       Console.WriteLine("ok   " + what);
     } else {
-      failed++;
-      Console.WriteLine("FAIL " + what + (detail.Length > 0 ? ": " + detail : ""));
+      Failed++;
+      Failures.Add(what + (detail.Length > 0 ? ": " + detail : ""));
+      Console.WriteLine("FAIL " + Failures.Last());
     }
   }
 
@@ -77,7 +92,7 @@ static class CpuInfoTests {
     return ours > 0 && theirs > 0 && Math.Abs(ours - theirs) <= theirs / 5;
   }
 
-  static void CheckThrows<T>(string what, Action call, Func<T, bool> ok) where T : Exception {
+  void CheckThrows<T>(string what, Action call, Func<T, bool> ok) where T : Exception {
     try {
       call();
       Check(what, false, "nothing was thrown");
@@ -88,15 +103,29 @@ static class CpuInfoTests {
     }
   }
 
-  static int Main(string[] args) {
-    if (args.Length != 1) {
-      Console.Error.WriteLine("usage: velquorn-cpuinfo-cs-tests.exe ANSWERS-PROGRAM");
-      return 2;
-    }
-    Answers c = AskTheCHost(args[0], CpuInfo.FeatureNames.Concat(UnknownNames));
-    string cReport = c.Values["report"];
+  // The C host is asked once, for every group.
+  static Answers c;
+  static string cReport;
 
-    // The cheap answers.
+  public void Run(string group) {
+    if (c == null) {
+      string program = Environment.GetEnvironmentVariable("VELQUORN_ANSWERS");
+      if (string.IsNullOrEmpty(program)) throw new Exception("VELQUORN_ANSWERS is not set");
+      c = AskTheCHost(program, CpuInfo.FeatureNames.Concat(UnknownNames));
+      cReport = c.Values["report"];
+    }
+    switch (group) {
+      case "answers": CheapAnswers(); break;
+      case "features": Features(); break;
+      case "unknown names": Unknown(); break;
+      case "report": Report(); break;
+      case "1000 reports": ThousandReports(); break;
+      case "threads": Threads(); break;
+      default: throw new ArgumentException("no group " + group);
+    }
+  }
+
+  void CheapAnswers() {
     var cheap = new[] {
       Tuple.Create("Version", CpuInfo.Version, c.Values["version"]),
       Tuple.Create("LastError", CpuInfo.LastError, c.Values["last_error"]),
@@ -106,8 +135,10 @@ static class CpuInfoTests {
       Check(row.Item1 + " equals the C host's", row.Item2 == row.Item3,
             "\"" + row.Item2 + "\" against \"" + row.Item3 + "\"");
     }
+  }
 
-    // Every accepted name, against the C host and the report's order.
+  // Every accepted name, against the C host and the report's order.
+  void Features() {
     Check("21 distinct feature names",
           CpuInfo.FeatureNames.Count == 21 && CpuInfo.FeatureNames.Distinct().Count() == 21);
     var present = new List<string>();
@@ -121,8 +152,9 @@ static class CpuInfoTests {
     string listed = "\"features\":[" + string.Join(",", present) + "]";
     Check("the report lists the present features in FeatureNames order",
           cReport.Contains(listed), listed + " is not in " + cReport);
+  }
 
-    // Names the module does not know.
+  void Unknown() {
     var unknown = UnknownNames.Concat(new[] { "sse\0", "avx2\0avx3" });
     foreach (string name in unknown) {
       string shown = name.Replace("\0", "\\0");
@@ -136,8 +168,10 @@ static class CpuInfoTests {
     }
     CheckThrows<ArgumentNullException>("HasFeature(null) throws ArgumentNullException",
                                        () => CpuInfo.HasFeature(null), e => e.ParamName == "name");
+  }
 
-    // The report and the clock.
+  // The report and the clock.
+  void Report() {
     string report = CpuInfo.ReportJson();
     Check("ReportJson equals the C host's apart from the clocks",
           WithoutClocks(report) == WithoutClocks(cReport), report + " against " + cReport);
@@ -147,10 +181,13 @@ static class CpuInfoTests {
     int cMhz = int.Parse(c.Values["current_mhz"]);
     Check("CurrentMhz is of the C host's kind", SameKindOfClock(mhz, cMhz),
           mhz + " against " + cMhz);
+  }
 
-    // The module's texts are read, never freed: freeing one of them crashes
-    // or corrupts the heap long before a thousand calls.
-    string expected = WithoutClocks(report);
+  // The module's texts are read, never freed: freeing one of them crashes
+  // or corrupts the heap long before a thousand calls (about 50 s, mostly
+  // asleep).
+  void ThousandReports() {
+    string expected = WithoutClocks(cReport);
     int whole = 0;
     for (int i = 0; i < 1000; i++) {
       if (WithoutClocks(CpuInfo.ReportJson()) == expected &&
@@ -159,8 +196,11 @@ static class CpuInfoTests {
       }
     }
     Check("1000 reports in a row, each whole", whole == 1000, whole + " of 1000");
+  }
 
-    // Threads share the report buffer through the lock.
+  // Threads share the report buffer through the lock.
+  void Threads() {
+    string expected = WithoutClocks(cReport);
     var reports = new List<string>();
     var threads = Enumerable.Range(0, 4).Select(_ => new Thread(() => {
       for (int i = 0; i < 5; i++) {
@@ -173,8 +213,37 @@ static class CpuInfoTests {
     Check("4 threads get 20 whole reports",
           reports.Count == 20 && reports.All(r => WithoutClocks(r) == expected),
           reports.Count + " reports");
-
-    Console.WriteLine(passed + " passed, " + failed + " failed");
-    return failed == 0 ? 0 : 1;
   }
 }
+
+#if XUNIT
+public class CpuInfoTests {
+  public static IEnumerable<object[]> Groups() {
+    return CpuInfoChecks.Groups.Select(g => new object[] { g });
+  }
+
+  [Theory]
+  [MemberData(nameof(Groups))]
+  public void Checks(string group) {
+    var checks = new CpuInfoChecks();
+    checks.Run(group);
+    Assert.True(checks.Failed == 0 && checks.Passed > 0, string.Join("\n", checks.Failures));
+  }
+
+  // The package's assembly says which of its texts may be null: none.
+  [Fact]
+  public void NullableAnnotationsShipped() {
+    Assert.Contains(typeof(CpuInfo).GetCustomAttributesData(),
+                    a => a.AttributeType.Name == "NullableContextAttribute");
+  }
+}
+#else
+static class Program {
+  static int Main() {
+    var checks = new CpuInfoChecks();
+    foreach (string group in CpuInfoChecks.Groups) checks.Run(group);
+    Console.WriteLine(checks.Passed + " passed, " + checks.Failed + " failed");
+    return checks.Failed == 0 ? 0 : 1;
+  }
+}
+#endif
