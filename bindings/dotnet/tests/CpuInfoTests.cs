@@ -1,13 +1,12 @@
 // Checks of Velquorn.CpuInfo against the module: one set, run on two runtimes
 // by the package-nuget workflow (bindings/dotnet/CMakeLists.txt):
 //   .NET  compiled with XUNIT defined into a project that takes the package
-//         Velquorn.CpuInfo by name from a folder source; `dotnet test` runs each
-//         group of checks as an xunit test;
-//   Mono  compiled by mcs together with VelquornCpuInfo.cs (the route of hosts
-//         that take no packages); `mono velquorn-cpuinfo-cs-tests.exe` prints a
-//         line per check and "N passed, N failed".
-// VELQUORN_ANSWERS names a C program linked to the module that prints its
-// answers (bindings/tests/answers.c).
+//         Velquorn.CpuInfo by name; `dotnet test` runs them (VELQUORN_ANSWERS
+//         names ANSWERS);
+//   Mono  compiled by mcs with VelquornCpuInfo.cs, the route of hosts that take
+//         no packages: mono velquorn-cpuinfo-cs-tests.exe ANSWERS
+// ANSWERS is a C program linked to the same module that prints its answers
+// (bindings/tests/answers.c). Prints a line per check and "N passed, N failed".
 using System;
 using System.Collections.Generic;
 using System.Diagnostics;
@@ -20,27 +19,22 @@ using Velquorn;
 using Xunit;
 #endif
 
-public sealed class CpuInfoChecks {
+public static class CpuInfoChecks {
   // Names the module does not know, each close to a known one.
   static readonly string[] UnknownNames = {
     "", "SSE", "Sse2", "avx3", " sse", "sse2 ", "x86-64", "hypervisor2", "sse\u00b2", "\u017fse",
   };
 
-  // The groups of checks, by name; each runs on its own.
-  public static readonly string[] Groups = { "answers", "features", "unknown names", "report",
-                                             "1000 reports", "threads" };
+  static int passed;
+  static readonly List<string> failed = new List<string>();
 
-  public int Passed, Failed;
-  public readonly List<string> Failures = new List<string>();
-
-  void Check(string what, bool ok, string detail = "") {
+  static void Check(string what, bool ok, string detail = "") {
     if (ok) {
-      Passed++;
+      passed++;
       Console.WriteLine("ok   " + what);
     } else {
-      Failed++;
-      Failures.Add(what + (detail.Length > 0 ? ": " + detail : ""));
-      Console.WriteLine("FAIL " + Failures.Last());
+      failed.Add(what + (detail.Length > 0 ? ": " + detail : ""));
+      Console.WriteLine("FAIL " + failed.Last());
     }
   }
 
@@ -92,7 +86,7 @@ public sealed class CpuInfoChecks {
     return ours > 0 && theirs > 0 && Math.Abs(ours - theirs) <= theirs / 5;
   }
 
-  void CheckThrows<T>(string what, Action call, Func<T, bool> ok) where T : Exception {
+  static void CheckThrows<T>(string what, Action call, Func<T, bool> ok) where T : Exception {
     try {
       call();
       Check(what, false, "nothing was thrown");
@@ -103,29 +97,12 @@ public sealed class CpuInfoChecks {
     }
   }
 
-  // The C host is asked once, for every group.
-  static Answers c;
-  static string cReport;
+  // Runs every check; returns the failures.
+  public static List<string> Run(string answers) {
+    Answers c = AskTheCHost(answers, CpuInfo.FeatureNames.Concat(UnknownNames));
+    string cReport = c.Values["report"];
 
-  public void Run(string group) {
-    if (c == null) {
-      string program = Environment.GetEnvironmentVariable("VELQUORN_ANSWERS");
-      if (string.IsNullOrEmpty(program)) throw new Exception("VELQUORN_ANSWERS is not set");
-      c = AskTheCHost(program, CpuInfo.FeatureNames.Concat(UnknownNames));
-      cReport = c.Values["report"];
-    }
-    switch (group) {
-      case "answers": CheapAnswers(); break;
-      case "features": Features(); break;
-      case "unknown names": Unknown(); break;
-      case "report": Report(); break;
-      case "1000 reports": ThousandReports(); break;
-      case "threads": Threads(); break;
-      default: throw new ArgumentException("no group " + group);
-    }
-  }
-
-  void CheapAnswers() {
+    // The cheap answers.
     var cheap = new[] {
       Tuple.Create("Version", CpuInfo.Version, c.Values["version"]),
       Tuple.Create("LastError", CpuInfo.LastError, c.Values["last_error"]),
@@ -135,10 +112,8 @@ public sealed class CpuInfoChecks {
       Check(row.Item1 + " equals the C host's", row.Item2 == row.Item3,
             "\"" + row.Item2 + "\" against \"" + row.Item3 + "\"");
     }
-  }
 
-  // Every accepted name, against the C host and the report's order.
-  void Features() {
+    // Every accepted name, against the C host and the report's order.
     Check("21 distinct feature names",
           CpuInfo.FeatureNames.Count == 21 && CpuInfo.FeatureNames.Distinct().Count() == 21);
     var present = new List<string>();
@@ -152,9 +127,8 @@ public sealed class CpuInfoChecks {
     string listed = "\"features\":[" + string.Join(",", present) + "]";
     Check("the report lists the present features in FeatureNames order",
           cReport.Contains(listed), listed + " is not in " + cReport);
-  }
 
-  void Unknown() {
+    // Names the module does not know.
     var unknown = UnknownNames.Concat(new[] { "sse\0", "avx2\0avx3" });
     foreach (string name in unknown) {
       string shown = name.Replace("\0", "\\0");
@@ -168,10 +142,8 @@ public sealed class CpuInfoChecks {
     }
     CheckThrows<ArgumentNullException>("HasFeature(null) throws ArgumentNullException",
                                        () => CpuInfo.HasFeature(null), e => e.ParamName == "name");
-  }
 
-  // The report and the clock.
-  void Report() {
+    // The report and the clock.
     string report = CpuInfo.ReportJson();
     Check("ReportJson equals the C host's apart from the clocks",
           WithoutClocks(report) == WithoutClocks(cReport), report + " against " + cReport);
@@ -181,13 +153,10 @@ public sealed class CpuInfoChecks {
     int cMhz = int.Parse(c.Values["current_mhz"]);
     Check("CurrentMhz is of the C host's kind", SameKindOfClock(mhz, cMhz),
           mhz + " against " + cMhz);
-  }
 
-  // The module's texts are read, never freed: freeing one of them crashes
-  // or corrupts the heap long before a thousand calls (about 50 s, mostly
-  // asleep).
-  void ThousandReports() {
-    string expected = WithoutClocks(cReport);
+    // The module's texts are read, never freed: freeing one of them crashes
+    // or corrupts the heap long before a thousand calls.
+    string expected = WithoutClocks(report);
     int whole = 0;
     for (int i = 0; i < 1000; i++) {
       if (WithoutClocks(CpuInfo.ReportJson()) == expected &&
@@ -196,11 +165,8 @@ public sealed class CpuInfoChecks {
       }
     }
     Check("1000 reports in a row, each whole", whole == 1000, whole + " of 1000");
-  }
 
-  // Threads share the report buffer through the lock.
-  void Threads() {
-    string expected = WithoutClocks(cReport);
+    // Threads share the report buffer through the lock.
     var reports = new List<string>();
     var threads = Enumerable.Range(0, 4).Select(_ => new Thread(() => {
       for (int i = 0; i < 5; i++) {
@@ -213,21 +179,19 @@ public sealed class CpuInfoChecks {
     Check("4 threads get 20 whole reports",
           reports.Count == 20 && reports.All(r => WithoutClocks(r) == expected),
           reports.Count + " reports");
+
+    Console.WriteLine(passed + " passed, " + failed.Count + " failed");
+    return failed;
   }
 }
 
 #if XUNIT
 public class CpuInfoTests {
-  public static IEnumerable<object[]> Groups() {
-    return CpuInfoChecks.Groups.Select(g => new object[] { g });
-  }
-
-  [Theory]
-  [MemberData(nameof(Groups))]
-  public void Checks(string group) {
-    var checks = new CpuInfoChecks();
-    checks.Run(group);
-    Assert.True(checks.Failed == 0 && checks.Passed > 0, string.Join("\n", checks.Failures));
+  [Fact]
+  public void AnswersEqualTheCHosts() {
+    string answers = Environment.GetEnvironmentVariable("VELQUORN_ANSWERS");
+    List<string> failed = CpuInfoChecks.Run(answers);
+    Assert.True(failed.Count == 0, string.Join("\n", failed));
   }
 
   // The package's assembly says which of its texts may be null: none.
@@ -239,11 +203,12 @@ public class CpuInfoTests {
 }
 #else
 static class Program {
-  static int Main() {
-    var checks = new CpuInfoChecks();
-    foreach (string group in CpuInfoChecks.Groups) checks.Run(group);
-    Console.WriteLine(checks.Passed + " passed, " + checks.Failed + " failed");
-    return checks.Failed == 0 ? 0 : 1;
+  static int Main(string[] args) {
+    if (args.Length != 1) {
+      Console.Error.WriteLine("usage: velquorn-cpuinfo-cs-tests.exe ANSWERS-PROGRAM");
+      return 2;
+    }
+    return CpuInfoChecks.Run(args[0]).Count == 0 ? 0 : 1;
   }
 }
 #endif
