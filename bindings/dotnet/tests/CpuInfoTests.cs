@@ -15,9 +15,6 @@ using System.Text;
 using System.Text.RegularExpressions;
 using System.Threading;
 using Velquorn;
-#if XUNIT
-using Xunit;
-#endif
 
 public static class CpuInfoChecks {
   // Names the module does not know, each close to a known one.
@@ -187,17 +184,17 @@ public static class CpuInfoChecks {
 
 #if XUNIT
 public class CpuInfoTests {
-  [Fact]
+  [Xunit.Fact]
   public void AnswersEqualTheCHosts() {
     string answers = Environment.GetEnvironmentVariable("VELQUORN_ANSWERS");
     List<string> failed = CpuInfoChecks.Run(answers);
-    Assert.True(failed.Count == 0, string.Join("\n", failed));
+    Xunit.Assert.True(failed.Count == 0, string.Join("\n", failed));
   }
 
   // The package's assembly says which of its texts may be null: none.
-  [Fact]
+  [Xunit.Fact]
   public void NullableAnnotationsShipped() {
-    Assert.Contains(typeof(CpuInfo).GetCustomAttributesData(),
+    Xunit.Assert.Contains(typeof(CpuInfo).GetCustomAttributesData(),
                     a => a.AttributeType.Name == "NullableContextAttribute");
   }
 }
