@@ -1,10 +1,12 @@
 // Velquorn.CpuInfo: describes the processor this program runs on, through the
 // velquorn-cpuid-cpu-info module (CPUID, RDTSC and a few OS services).
 //
-// Drop this file into a .NET program and put the module where the runtime's
-// native-library search finds it: on Windows, velquorn-cpuid-cpu-info.dll
-// beside the program; on Linux, libvelquorn-cpuid-cpu-info.so on the loader's
-// path (LD_LIBRARY_PATH, the ld.so cache, or beside the program).
+// The NuGet package Velquorn.CpuInfo (Velquorn.CpuInfo.csproj) compiles this
+// file and carries both modules. A host that takes no packages drops this file
+// into its program and puts the module where the runtime's native-library
+// search finds it: on Windows, velquorn-cpuid-cpu-info.dll beside the program;
+// on Linux, libvelquorn-cpuid-cpu-info.so on the loader's path
+// (LD_LIBRARY_PATH, the ld.so cache, or beside the program).
 //
 // Every text the module returns lives in the module's own storage. It is read
 // from an IntPtr and copied, never freed: a `string` return type would make
@@ -16,6 +18,8 @@ using System.Text;
 
 namespace Velquorn {
 
+/// <summary>The processor this program runs on, as the velquorn-cpuid-cpu-info
+/// module describes it.</summary>
 public static class CpuInfo {
   private const string Module = "velquorn-cpuid-cpu-info";
 

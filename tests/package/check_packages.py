@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks of the release packages that CPack made, run by CTest (label "package").
 
-  manifests         each archive's file list against its manifest in the repository,
+  manifests         each archive's (or the NuGet package's) file list against its manifest,
                     and no shipped file naming the source or build folder
   windows-binaries  the ZIP's DLL and programs: exports, imports (the DLL's exactly),
                     the DLL's entry point DllMain and no TLS directory, version
@@ -81,6 +81,11 @@ class Packages:
         self.version = args.version
         self.dist = args.dist
         self.work = args.work
+        if args.platform == "nuget":
+            # The NuGet package of both modules: its files at the top of the zip.
+            self.archives = {"package": f"Velquorn.CpuInfo.{self.version}.nupkg"}
+            self.top = ""
+            return
         if args.platform == "win64":
             stem = f"{NAME}-{self.version}-win64"
             self.archives = {"main": stem + ".zip", "debug": stem + "-debug.zip"}
@@ -107,7 +112,7 @@ class Packages:
         os.makedirs(target)
         for kind in kinds:
             path = self.path(kind)
-            if path.endswith(".zip"):
+            if path.endswith((".zip", ".nupkg")):
                 with zipfile.ZipFile(path) as z:
                     z.extractall(target)
             else:
@@ -127,7 +132,7 @@ def open_tar(path):
 
 def archive_members(path):
     """The files and links of an archive (folders left out), as stored."""
-    if path.endswith(".zip"):
+    if path.endswith((".zip", ".nupkg")):
         with zipfile.ZipFile(path) as z:
             return [n for n in z.namelist() if not n.endswith("/")]
     with open_tar(path) as t:
@@ -147,7 +152,7 @@ def cmd_manifests(pk):
         if kind == "deb":
             files = [m[1:] if m.startswith("./") else m for m in members]
         else:
-            prefix = pk.top + "/"
+            prefix = pk.top + "/" if pk.top else ""
             outside = [m for m in members if not m.startswith(prefix)]
             failures += [f"{archive}: {m} is outside the top folder {prefix}" for m in outside]
             files = ["/" + m[len(prefix):] for m in members if m.startswith(prefix)]
@@ -736,7 +741,7 @@ def main():
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions", "elf-audit",
                                             "bullseye", "reproducible"])
-    parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64"])
+    parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64", "nuget"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
     parser.add_argument("--work", required=True, help="scratch folder of this check")

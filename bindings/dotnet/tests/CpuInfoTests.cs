@@ -1,5 +1,10 @@
-// Tests of Velquorn.CpuInfo against the module, run under Mono by CTest:
-//   mono velquorn-cpuinfo-cs-tests.exe ANSWERS
+// Checks of Velquorn.CpuInfo against the module: one set, run on two runtimes
+// by the package-nuget workflow (bindings/dotnet/CMakeLists.txt):
+//   .NET  compiled with XUNIT defined into a project that takes the package
+//         Velquorn.CpuInfo by name; `dotnet test` runs them (VELQUORN_ANSWERS
+//         names ANSWERS);
+//   Mono  compiled by mcs with VelquornCpuInfo.cs, the route of hosts that take
+//         no packages: mono velquorn-cpuinfo-cs-tests.exe ANSWERS
 // ANSWERS is a C program linked to the same module that prints its answers
 // (bindings/tests/answers.c). Prints a line per check and "N passed, N failed".
 using System;
@@ -11,21 +16,22 @@ using System.Text.RegularExpressions;
 using System.Threading;
 using Velquorn;
 
-static class CpuInfoTests {
+public static class CpuInfoChecks {
   // Names the module does not know, each close to a known one.
   static readonly string[] UnknownNames = {
     "", "SSE", "Sse2", "avx3", " sse", "sse2 ", "x86-64", "hypervisor2", "sse\u00b2", "\u017fse",
   };
 
-  static int passed, failed;
+  static int passed;
+  static readonly List<string> failed = new List<string>();
 
   static void Check(string what, bool ok, string detail = "") {
     if (ok) {
       passed++;
       Console.WriteLine("ok   " + what);
     } else {
-      failed++;
-      Console.WriteLine("FAIL " + what + (detail.Length > 0 ? ": " + detail : ""));
+      failed.Add(what + (detail.Length > 0 ? ": " + detail : ""));
+      Console.WriteLine("FAIL " + failed.Last());
     }
   }
 
@@ -88,12 +94,9 @@ static class CpuInfoTests {
     }
   }
 
-  static int Main(string[] args) {
-    if (args.Length != 1) {
-      Console.Error.WriteLine("usage: velquorn-cpuinfo-cs-tests.exe ANSWERS-PROGRAM");
-      return 2;
-    }
-    Answers c = AskTheCHost(args[0], CpuInfo.FeatureNames.Concat(UnknownNames));
+  // Runs every check; returns the failures.
+  public static List<string> Run(string answers) {
+    Answers c = AskTheCHost(answers, CpuInfo.FeatureNames.Concat(UnknownNames));
     string cReport = c.Values["report"];
 
     // The cheap answers.
@@ -174,7 +177,35 @@ static class CpuInfoTests {
           reports.Count == 20 && reports.All(r => WithoutClocks(r) == expected),
           reports.Count + " reports");
 
-    Console.WriteLine(passed + " passed, " + failed + " failed");
-    return failed == 0 ? 0 : 1;
+    Console.WriteLine(passed + " passed, " + failed.Count + " failed");
+    return failed;
   }
 }
+
+#if XUNIT
+public class CpuInfoTests {
+  [Xunit.Fact]
+  public void AnswersEqualTheCHosts() {
+    string answers = Environment.GetEnvironmentVariable("VELQUORN_ANSWERS");
+    List<string> failed = CpuInfoChecks.Run(answers);
+    Xunit.Assert.True(failed.Count == 0, string.Join("\n", failed));
+  }
+
+  // The package's assembly says which of its texts may be null: none.
+  [Xunit.Fact]
+  public void NullableAnnotationsShipped() {
+    Xunit.Assert.Contains(typeof(CpuInfo).GetCustomAttributesData(),
+                    a => a.AttributeType.Name == "NullableContextAttribute");
+  }
+}
+#else
+static class Program {
+  static int Main(string[] args) {
+    if (args.Length != 1) {
+      Console.Error.WriteLine("usage: velquorn-cpuinfo-cs-tests.exe ANSWERS-PROGRAM");
+      return 2;
+    }
+    return CpuInfoChecks.Run(args[0]).Count == 0 ? 0 : 1;
+  }
+}
+#endif
