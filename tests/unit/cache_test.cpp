@@ -76,29 +76,22 @@ struct ChoiceCase {
 };
 
 TEST_F(CacheTest, VendorAndHighestExtendedLeafChooseTheSource) {
+  // clang-format off
   const ChoiceCase cases[] = {
-      {"AuthenticAMD", 0x8000001Cu, kOldAmd},
-      {"AuthenticAMD", 0x80000006u, kOldAmd},
+      {"AuthenticAMD", 0x8000001Cu, kOldAmd}, {"AuthenticAMD", 0x80000006u, kOldAmd},
       {"AuthenticAMD", 0, kOldAmd},  // unsigned: 0 is below 8000001Dh
-      {"AuthenticAMD", 0x1D, kOldAmd},
-      {"AuthenticAMD", 0x7FFFFFFFu, kOldAmd},
-      {"AuthenticAMD", 0x8000001Du, kLeaf1D},
-      {"AuthenticAMD", 0x80000028u, kLeaf1D},
-      {"AuthenticAMD", 0xFFFFFFFFu, kLeaf1D},
-      {"GenuineIntel", 0x80000008u, kLeaf4},
-      {"GenuineIntel", 0x8000001Du, kLeaf4},
-      {"", 0x8000001Du, kLeaf4},
-      {"AuthenticAMd", 0x8000001Du, kLeaf4},
-      {"AuthenticAM", 0x8000001Du, kLeaf4},
-      {"HygonGenuine", 0x8000001Fu, kLeaf1D},
-      {"HygonGenuine", 0x80000006u, kOldAmd},
-      {"HygonGenuinE", 0x8000001Fu, kLeaf4},
-      {"CentaurHauls", 0x80000008u, kLeaf4},
+      {"AuthenticAMD", 0x1D, kOldAmd},        {"AuthenticAMD", 0x7FFFFFFFu, kOldAmd},
+      {"AuthenticAMD", 0x8000001Du, kLeaf1D}, {"AuthenticAMD", 0x80000028u, kLeaf1D},
+      {"AuthenticAMD", 0xFFFFFFFFu, kLeaf1D}, {"GenuineIntel", 0x80000008u, kLeaf4},
+      {"GenuineIntel", 0x8000001Du, kLeaf4},  {"", 0x8000001Du, kLeaf4},
+      {"AuthenticAMd", 0x8000001Du, kLeaf4},  {"AuthenticAM", 0x8000001Du, kLeaf4},
+      {"HygonGenuine", 0x8000001Fu, kLeaf1D}, {"HygonGenuine", 0x80000006u, kOldAmd},
+      {"HygonGenuinE", 0x8000001Fu, kLeaf4},  {"CentaurHauls", 0x80000008u, kLeaf4},
       // 8000001Dh listed but empty (no topology extensions): the older leaves.
-      {"AuthenticAMD", 0x8000001Eu, kOldAmd, true},
-      {"HygonGenuine", 0x8000001Fu, kOldAmd, true},
+      {"AuthenticAMD", 0x8000001Eu, kOldAmd, true}, {"HygonGenuine", 0x8000001Fu, kOldAmd, true},
       {"GenuineIntel", 0x8000001Eu, kLeaf4, true},
   };
+  // clang-format on
   for (const ChoiceCase& c : cases) {
     SCOPED_TRACE(::testing::Message()
                  << '"' << c.vendor << "\" highest extended leaf " << std::hex << c.max_extended);
