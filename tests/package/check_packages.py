@@ -514,11 +514,6 @@ def cmd_cmake_consumer(pk):
     return version
 
 
-def installed_files(package):
-    done = subprocess.run(["dpkg-query", "-L", package], capture_output=True, text=True)
-    return [f for f in done.stdout.splitlines() if f.startswith("/")]
-
-
 class System:
     """Where a package is installed and run: this machine (root ""), or a root
     folder entered with chroot in a private mount namespace into which /proc,
