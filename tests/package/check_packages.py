@@ -21,6 +21,10 @@
                     newer than 2.17, no library but the C library (manylinux2014)
   bullseye          in a Debian 11 root (debootstrap, kept in the build tree): the .deb's
                     round trip, the wheel in Python 3.9, the .tar.gz's tool (root only)
+  quick-start       in a copy of a pristine Debian 12 root (debootstrap, kept in the build
+                    tree), the README's quick start as it stands: its first apt line and
+                    the report command (last line a report), then its second apt line
+                    and the test command (root only)
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
                     file, the DLL's version resource and the package and wheel file
                     names agree
@@ -534,8 +538,8 @@ class System:
         return ["unshare", "--mount", "--propagation", "private", "sh", "-ec", self.ENTER,
                 self.root, *command] if self.root else list(command)
 
-    def run(self, *command):
-        return run(*self.command(*command), env=self.env)
+    def run(self, *command, timeout=300):
+        return run(*self.command(*command), env=self.env, timeout=timeout)
 
     def status(self, *command):
         return subprocess.run(self.command(*command), capture_output=True, text=True, env=self.env)
@@ -607,31 +611,32 @@ def apt_mirror():
 BULLSEYE_PACKAGES = "gcc,libc6-dev,pkg-config,python3-venv"
 
 
-def bullseye_root(pk):
-    """A Debian 11 root made by debootstrap beside the checks' scratch folders,
-    reused by later runs once a stamp beside it says it is whole."""
-    root = os.path.join(os.path.dirname(pk.work), "debian-bullseye")
-    if os.path.isfile(root + ".complete"):
-        return root, "reused"
-    mirror = apt_mirror()
-    shutil.rmtree(root, ignore_errors=True)
-    print(f"debootstrap bullseye from {mirror} with {BULLSEYE_PACKAGES}")
-    # In a mount namespace of its own, so that nothing it mounts outlives it.
-    run("unshare", "--mount", "--propagation", "private", "debootstrap", "--variant=minbase",
-        f"--include={BULLSEYE_PACKAGES}", "bullseye", root, mirror, timeout=3600)
-    open(root + ".complete", "w").close()
-    return root, "made"
-
-
-def cmd_bullseye(pk):
+def debian_root(pk, suite, packages=""):
+    """A Debian root made by debootstrap (minbase and `packages`) beside the
+    checks' scratch folders, reused by later runs once a stamp beside it says
+    it is whole."""
     if os.geteuid() != 0:
-        raise Skip("a Debian 11 root needs root (debootstrap, chroot, mount namespaces)")
+        raise Skip("a Debian root needs root (debootstrap, chroot, mount namespaces)")
     for tool in ("debootstrap", "unshare", "chroot"):
         if not shutil.which(tool):
             raise Skip(f"no {tool} program (Debian: debootstrap, util-linux, coreutils)")
     started = time.monotonic()
-    root, how = bullseye_root(pk)
-    print(f"Debian 11 root {how} in {time.monotonic() - started:.0f} s: {root}")
+    root, how = os.path.join(os.path.dirname(pk.work), f"debian-{suite}"), "reused"
+    if not os.path.isfile(root + ".complete"):
+        mirror, how = apt_mirror(), "made"
+        shutil.rmtree(root, ignore_errors=True)
+        print(f"debootstrap {suite} from {mirror} with {packages or 'nothing more'}")
+        # In a mount namespace of its own, so that nothing it mounts outlives it.
+        run("unshare", "--mount", "--propagation", "private", "debootstrap", "--variant=minbase",
+            *([f"--include={packages}"] if packages else []), suite, root, mirror, timeout=3600)
+        open(root + ".complete", "w").close()
+    print(f"Debian {suite} root {how} in {time.monotonic() - started:.0f} s: {root}")
+    return root
+
+
+def cmd_bullseye(pk):
+    started = time.monotonic()
+    root = debian_root(pk, "bullseye", BULLSEYE_PACKAGES)
     system = System(root, "/tmp/velquorn-test")
     system.status("dpkg", "--purge", NAME)  # what an interrupted run left installed
     host_tool = os.path.join(pk.unpack(["main"], "host"), "bin", "velquorn-cpuinfo")
@@ -664,6 +669,53 @@ def cmd_bullseye(pk):
         t.extractall(system.outside(tarball))
     check_report("velquorn-cpuinfo (.tar.gz)",
                  system.run(os.path.join(tarball, pk.top, "bin", "velquorn-cpuinfo")))
+    print(f"done in {time.monotonic() - started:.0f} s")
+
+
+def quick_start(source):
+    """The shell lines of the README's quick-start block, comments dropped:
+    its two apt-get lines and its two cmake lines, each pair in order."""
+    with open(os.path.join(source, "README.md")) as f:
+        section = re.search(r"^## Quick start\n(.*?)^## ", f.read(), re.M | re.S)
+    block = section and re.search(r"^```sh\n(.*?)^```", section.group(1), re.M | re.S)
+    lines = [line.split("#")[0].strip() for line in block.group(1).splitlines()] if block else []
+    apt, cmake = ([line for line in lines if line.startswith(word)] for word in ("apt-get", "cmake"))
+    if len(apt) != 2 or len(cmake) != 2:
+        raise Failure(f"README.md's quick start has apt lines {apt} and cmake lines {cmake}; "
+                      "the check expects two of each")
+    return apt, cmake
+
+
+def cmd_quick_start(pk):
+    apt, cmake = quick_start(pk.args.source)
+    started = time.monotonic()
+    pristine = debian_root(pk, "bookworm")
+    # Each run starts from a copy, so the kept root stays as debootstrap left it.
+    root = os.path.join(pk.work, "root")
+    shutil.rmtree(root, ignore_errors=True)
+    run("cp", "-a", pristine, root, timeout=600)
+    shutil.copy("/etc/resolv.conf", os.path.join(root, "etc"))
+    system = System(root, "/root/quick-start")
+    system.env["DEBIAN_FRONTEND"] = "noninteractive"
+    source = os.path.join(system.scratch, "source")
+    shutil.copytree(pk.args.source, system.outside(source), symlinks=True,
+                    ignore=lambda d, names: ["build", ".git"] if d == pk.args.source else [])
+
+    def step(line, timeout=1800):
+        print(f"$ {line}", flush=True)
+        begun = time.monotonic()
+        out = system.run("sh", "-ec", f"cd {source} && {line}", timeout=timeout)
+        print(f"  ({time.monotonic() - begun:.0f} s)", flush=True)
+        return out
+
+    step(apt[0])
+    last = step(cmake[0]).rstrip("\n").splitlines()[-1]
+    report = parse_report(last)
+    print(f"report: {report['vendor']} {report['brand']!r}, {report['logical_cores']} logical")
+    step(apt[1])
+    tail = step(cmake[1], timeout=3600).rstrip("\n").splitlines()[-12:]
+    print("\n".join(tail))
+    shutil.rmtree(root, ignore_errors=True)
     print(f"done in {time.monotonic() - started:.0f} s")
 
 
@@ -735,7 +787,7 @@ def main():
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions", "elf-audit",
-                                            "bullseye", "reproducible"])
+                                            "bullseye", "quick-start", "reproducible"])
     parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64", "nuget"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
