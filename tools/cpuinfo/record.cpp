@@ -2,7 +2,6 @@
 
 #include <stdio.h>
 
-#include "groups.h"
 #include "text.h"
 
 namespace {
@@ -164,10 +163,9 @@ std::string format_recording(const RecordHeader& header, const Recording& record
 
 std::string format_recordings(const RecordHeader& header,
                               const std::vector<ProcessorRecording>& processors) {
-  std::vector<unsigned> cpus;
-  for (const ProcessorRecording& p : processors) cpus.push_back(p.cpu);
-  std::string text = header_text(header, "Logical processors recorded: ",
-                                 cpu_ranges(cpus, ", ") + ", the thread held on each in turn");
+  std::string text =
+      header_text(header, "Logical processors recorded: ",
+                  std::to_string(processors.size()) + ", the thread held on each in turn");
   for (const ProcessorRecording& p : processors)
     text += "cpu " + std::to_string(p.cpu) + "\n" + answers_text(p.recording);
   return text;

@@ -70,7 +70,7 @@ struct ProcessorRecording {
 };
 
 // The replay file of several processors (ascending): the header comments,
-// whose last line names the processors instead of header.processor, then
+// whose last line counts the processors instead of header.processor, then
 // for each processor a line "cpu N" and its answer lines.
 std::string format_recordings(const RecordHeader& header,
                               const std::vector<ProcessorRecording>& processors);
