@@ -106,14 +106,17 @@ int main(int argc, char** argv) {
     const char* name;
     std::vector<std::string> args;
   } commands[] = {
-      {"tool/--version", {"--version"}},        {"tool/--has sse2", {"--has", "sse2"}},
-      {"tool/--features", {"--features"}},      {"tool/--record", {"--record"}},
+      {"tool/--version", {"--version"}},
+      {"tool/--has sse2", {"--has", "sse2"}},
+      {"tool/--features", {"--features"}},
+      {"tool/--record", {"--record"}},
       {"tool/report (measures the clock)", {}},
       {"tool/--all-cpus (this machine)", {"--all-cpus"}},
       {"tool/--all-cpus --pretty (this machine)", {"--all-cpus", "--pretty"}},
       {"tool/--all-cpus --record (this machine)", {"--all-cpus", "--record"}},
       {"tool/--replay RECORD --all-cpus", {"--replay", record, "--all-cpus"}},
-      {"tool/--replay RECORD --all-cpus --has sse2", {"--replay", record, "--all-cpus", "--has", "sse2"}},
+      {"tool/--replay RECORD --all-cpus --has sse2",
+       {"--replay", record, "--all-cpus", "--has", "sse2"}},
   };
   for (const auto& c : commands) {
     if (c.args.size() > 1 && c.args[0] == "--replay" && record.empty()) continue;

@@ -110,8 +110,8 @@ bool parse_replay_record(const std::string& text, const std::string& name, Repla
       if (cpu_line != 0 && parsed.back().table.empty()) return empty_processor();
       for (const ReplayProcessor& p : parsed) {
         if (p.cpu == cpu) {
-          *error = at_line(number) + "logical processor " + std::to_string(cpu) +
-                   " is listed twice";
+          *error =
+              at_line(number) + "logical processor " + std::to_string(cpu) + " is listed twice";
           return false;
         }
       }

@@ -54,8 +54,7 @@ bool group_processors(const std::vector<unsigned>& cpus, const SelectProcessor& 
   std::vector<std::string> keys;
   set_clock_measurement(false);
   for (size_t i = 0; i < cpus.size(); ++i) {
-    shown.show("logical processor " + std::to_string(i + 1) + " of " +
-               std::to_string(cpus.size()));
+    shown.show("logical processor " + std::to_string(i + 1) + " of " + std::to_string(cpus.size()));
     if (!select(cpus[i], error)) {
       set_clock_measurement(true);
       return false;
