@@ -125,8 +125,8 @@ bool write_file(const std::string& path, const std::string& text, FILE* err) {
   return true;
 }
 
-// --all-cpus: the command over every logical processor; the output in *text,
-// or an exit status when it ends without output.
+// --all-cpus: the command over every logical processor. Returns -1 with the
+// output in *text, or the exit status when the command ends without output.
 int all_cpus(const Options& o, const ReplayRecord& record, FILE* out, FILE* err,
              std::string* text) {
   std::vector<unsigned> cpus;
