@@ -3,12 +3,16 @@
 // in real time beside `--version`, which starts and ends the same program and
 // does nothing else. --has, --features and --record take no clock
 // measurement and should finish in a few milliseconds; the report, which
-// measures the clock for 50 ms, is timed for contrast. The recorder is also
-// timed in-process beside the CPUIDs it executes.
+// measures the clock for 50 ms, is timed for contrast. --all-cpus runs on
+// this machine's processors and, given --all-cpus-record=FILE, on every
+// processor of a recorded machine (one clock measurement per kind of core,
+// not per processor). The recorder is also timed in-process beside the CPUIDs
+// it executes.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -84,20 +88,42 @@ void BM_RecordVsCpuids(benchmark::State& state) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --all-cpus-record=FILE: a record of every processor of a machine.
+  constexpr char kRecordFlag[] = "--all-cpus-record=";
+  std::string record;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (strncmp(argv[i], kRecordFlag, sizeof kRecordFlag - 1) == 0) {
+      record = argv[i] + sizeof kRecordFlag - 1;
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   const struct {
     const char* name;
     std::vector<std::string> args;
   } commands[] = {
-      {"tool/--version", {"--version"}},        {"tool/--has sse2", {"--has", "sse2"}},
-      {"tool/--features", {"--features"}},      {"tool/--record", {"--record"}},
+      {"tool/--version", {"--version"}},
+      {"tool/--has sse2", {"--has", "sse2"}},
+      {"tool/--features", {"--features"}},
+      {"tool/--record", {"--record"}},
       {"tool/report (measures the clock)", {}},
+      {"tool/--all-cpus (this machine)", {"--all-cpus"}},
+      {"tool/--all-cpus --pretty (this machine)", {"--all-cpus", "--pretty"}},
+      {"tool/--all-cpus --record (this machine)", {"--all-cpus", "--record"}},
+      {"tool/--replay RECORD --all-cpus", {"--replay", record, "--all-cpus"}},
+      {"tool/--replay RECORD --all-cpus --has sse2",
+       {"--replay", record, "--all-cpus", "--has", "sse2"}},
   };
-  for (const auto& c : commands)
+  for (const auto& c : commands) {
+    if (c.args.size() > 1 && c.args[0] == "--replay" && record.empty()) continue;
     benchmark::RegisterBenchmark(c.name, BM_Tool, c.args, 0)
         ->UseRealTime()
         ->Unit(benchmark::kMillisecond);
+  }
   benchmark::RegisterBenchmark("record_vs_cpuids", BM_RecordVsCpuids)
       ->Unit(benchmark::kMicrosecond);
   benchmark::RunSpecifiedBenchmarks();

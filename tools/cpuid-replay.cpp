@@ -1,7 +1,8 @@
 // cpuid-replay FILE: prints the report that the library gives for the
 // processor recorded in FILE (one "LEAF SUBLEAF EAX EBX ECX EDX" line per CPUID
-// answer). CPUID is answered from the file; core counts, the high-resolution
-// counter, the time-stamp counter and the "~MHz" value come from this machine.
+// answer; of a record of several processors, the first). CPUID is answered
+// from the file; core counts, the high-resolution counter, the time-stamp
+// counter and the "~MHz" value come from this machine.
 //
 // Exit status: 0 with the report and one newline on stdout; 2 with one line
 // on stderr (and nothing on stdout) for a bad command line or replay file;

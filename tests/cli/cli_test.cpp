@@ -34,6 +34,8 @@ TEST(CliOptions, AcceptsTheUsageAndNothingElse) {
       {{"--record"}, true, Command::kRecord},
       {{"--record", "out.cpuid", "--cpu", "1"}, true, Command::kRecord},
       {{"--record", "--cpu", "1"}, true, Command::kRecord},
+      {{"--all-cpus", "--replay", "f", "--pretty"}, true, Command::kPretty},
+      {{"--all-cpus", "--record", "out.cpuid"}, true, Command::kRecord},
       {{"--version"}, true, Command::kVersion},
       {{"--help"}, true, Command::kHelp},
       {{"--bogus"}, false, Command::kReport},
@@ -48,6 +50,8 @@ TEST(CliOptions, AcceptsTheUsageAndNothingElse) {
       {{"--record", "--replay", "f"}, false, Command::kReport},
       {{"--record", "a", "b"}, false, Command::kReport},
       {{"--version", "--cpu", "0"}, false, Command::kReport},
+      {{"--all-cpus", "--cpu", "0"}, false, Command::kReport},
+      {{"--help", "--all-cpus"}, false, Command::kReport},
   };
   for (const ParseCase& c : cases) {
     std::vector<const char*> argv = {"velquorn-cpuinfo"};

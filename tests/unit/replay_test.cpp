@@ -112,6 +112,13 @@ TEST_F(ReplayTest, RejectsMalformedTextNamingFileAndLine) {
        "bad.cpuid:4:"},
       {"a pair listed twice in different spellings", "0x4 0xA 1 0 0 0\n00000004 0000000a 1 0 0 0\n",
        "bad.cpuid:2:"},
+      {"a cpu line without a number", "cpu 0\n1 0 0 0 0 0\ncpu\n1 0 0 0 0 0\n", "bad.cpuid:3:"},
+      {"a cpu number in hexadecimal", "cpu 0x1\n1 0 0 0 0 0\n", "bad.cpuid:1:"},
+      {"a processor listed twice", "cpu 2\n1 0 0 0 0 0\ncpu 02\n1 0 0 0 0 0\n", "bad.cpuid:3:"},
+      {"a cpu line with no answers before the next", "cpu 0\ncpu 1\n1 0 0 0 0 0\n", "bad.cpuid:1:"},
+      {"a cpu line with no answers before the end", "cpu 0\n1 0 0 0 0 0\ncpu 1\n# none\n",
+       "bad.cpuid:3:"},
+      {"answers before the first cpu line", "1 0 0 0 0 0\ncpu 1\n2 0 0 0 0 0\n", "bad.cpuid:2:"},
   };
   for (const BadCase& c : cases) {
     SCOPED_TRACE(c.what);

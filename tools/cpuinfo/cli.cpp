@@ -3,6 +3,10 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
+#include <map>
+
+#include "groups.h"
 #include "host.h"
 #include "platform/processor_replay.h"
 #include "pretty.h"
@@ -15,8 +19,9 @@
 namespace {
 
 constexpr const char kUsage[] =
-    "usage: velquorn-cpuinfo [--replay FILE] [--cpu N] [--pretty | --has NAME... | --features]\n"
-    "       velquorn-cpuinfo [--cpu N] --record [FILE]\n"
+    "usage: velquorn-cpuinfo [--replay FILE] [--cpu N | --all-cpus]\n"
+    "                        [--pretty | --has NAME... | --features]\n"
+    "       velquorn-cpuinfo [--cpu N | --all-cpus] --record [FILE]\n"
     "       velquorn-cpuinfo --version | --help\n"
     "\n"
     "Describes the processor it runs on; with no command, prints the report\n"
@@ -29,7 +34,14 @@ constexpr const char kUsage[] =
     "  --record [FILE]  this processor's CPUID answers in the replay format, to\n"
     "                   FILE or standard output\n"
     "  --replay FILE    answer CPUID from a replay file; the rest from this machine\n"
-    "  --cpu N          run on logical processor N\n"
+    "  --cpu N          run on logical processor N; with --replay, the file's\n"
+    "                   processor N\n"
+    "  --all-cpus       every logical processor that the process may use (or that\n"
+    "                   the file holds): the report as a JSON array of groups of\n"
+    "                   processors with equal reports, --pretty as one table,\n"
+    "                   --has true only when every processor has the features,\n"
+    "                   --features per group where they differ, --record every\n"
+    "                   processor in one file\n"
     "  --version        the version\n"
     "  --help           this text\n"
     "\n"
@@ -77,14 +89,19 @@ std::string features_text() {
   return text;
 }
 
-// Held on `pinned_cpu` when it is not negative.
-std::string recording_text(int pinned_cpu) {
+RecordHeader recording_header() {
   RecordHeader header;
   header.tool_version = cpuinfo_version();
   header.date_utc = host_utc_date();
   header.os = host_os_text();
   header.logical_processors = cpuinfo_logical_cores();
   header.brand = read_identity().brand;
+  return header;
+}
+
+// Held on `pinned_cpu` when it is not negative.
+std::string recording_text(int pinned_cpu) {
+  RecordHeader header = recording_header();
   header.pinned = pinned_cpu >= 0;
   header.processor = header.pinned ? pinned_cpu : host_current_processor();
   return format_recording(header, record_cpuid());
@@ -106,6 +123,89 @@ bool write_file(const std::string& path, const std::string& text, FILE* err) {
     return false;
   }
   return true;
+}
+
+// --all-cpus: the command over every logical processor. Returns -1 with the
+// output in *text, or the exit status when the command ends without output.
+int all_cpus(const Options& o, const ReplayRecord& record, FILE* out, FILE* err,
+             std::string* text) {
+  std::vector<unsigned> cpus;
+  std::map<unsigned, const ReplayTable*> tables;
+  if (o.replay) {
+    // A file without "cpu" lines holds one processor, shown as processor 0.
+    for (const ReplayProcessor& p : record) {
+      const unsigned cpu = p.cpu < 0 ? 0 : static_cast<unsigned>(p.cpu);
+      cpus.push_back(cpu);
+      tables[cpu] = &p.table;
+    }
+    std::sort(cpus.begin(), cpus.end());
+  } else {
+    cpus = host_usable_processors();
+  }
+  if (cpus.empty()) {
+    fprintf(err, "velquorn-cpuinfo: --all-cpus: cannot read the processors this process may use\n");
+    return kExitBad;
+  }
+  const SelectProcessor select = [&](unsigned cpu, std::string* error) {
+    if (!o.replay) return host_pin_thread(cpu, error);
+    processor_answer_from(*tables[cpu]);
+    return true;
+  };
+  std::string problem;
+  const auto failed = [&]() {
+    fprintf(err, "velquorn-cpuinfo: --all-cpus: %s\n", problem.c_str());
+    return kExitBad;
+  };
+  if (o.command == Command::kHas) {
+    // A program that may run on any core needs the feature on all of them.
+    for (const unsigned cpu : cpus) {
+      if (!select(cpu, &problem)) return failed();
+      for (const std::string& name : o.has) {
+        if (cpuinfo_has_feature(name.c_str()) != 1) return kExitFalse;
+      }
+    }
+    return kExitOk;
+  }
+  if (o.command == Command::kRecord) {
+    std::vector<ProcessorRecording> recordings;
+    for (const unsigned cpu : cpus) {
+      if (!select(cpu, &problem)) return failed();
+      recordings.push_back(ProcessorRecording{cpu, record_cpuid()});
+    }
+    *text = format_recordings(recording_header(), recordings);
+    if (o.record_file.empty()) return -1;
+    return write_file(o.record_file, *text, err) ? kExitOk : kExitFalse;
+  }
+  std::vector<ProcessorGroup> groups;
+  if (!group_processors(cpus, select, o.command != Command::kFeatures, err, &groups, &problem))
+    return failed();
+  if (o.command == Command::kFeatures) {
+    const std::vector<std::string> names = accepted_feature_names();
+    std::vector<std::vector<int>> answers;
+    for (const ProcessorGroup& g : groups) {
+      if (!select(g.cpus.front(), &problem)) return failed();
+      answers.emplace_back();
+      for (const std::string& name : names)
+        answers.back().push_back(cpuinfo_has_feature(name.c_str()));
+    }
+    *text = format_groups_features(groups, names, answers);
+  } else if (o.command == Command::kPretty) {
+    std::vector<std::string> ranges;
+    std::vector<ReportValues> values;
+    for (const ProcessorGroup& g : groups) {
+      ranges.push_back(cpu_ranges(g.cpus, ", "));
+      values.emplace_back();
+      if (!parse_report(g.report, &values.back())) {
+        fprintf(err, "velquorn-cpuinfo: the report cannot be read\n");
+        return kExitFalse;
+      }
+    }
+    const int columns = host_terminal_columns(out);
+    *text = format_pretty_groups(ranges, values, columns > 0 ? columns : kDefaultColumns);
+  } else {
+    *text = format_groups_json(groups);
+  }
+  return -1;
 }
 
 }  // namespace
@@ -137,6 +237,12 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
       } else {
         o.pin = true;
       }
+    } else if (arg == "--all-cpus") {
+      if (o.all_cpus) {
+        *error = "--all-cpus is given twice";
+        return false;
+      }
+      o.all_cpus = true;
     } else if (is_command(arg, &command)) {
       if (have_command && !(command == Command::kHas && o.command == Command::kHas)) {
         *error = arg + " cannot be combined with another command";
@@ -160,8 +266,12 @@ bool parse_options(int argc, const char* const* argv, Options* options, std::str
     }
   }
   const bool standalone = o.command == Command::kVersion || o.command == Command::kHelp;
-  if (standalone && (o.replay || o.pin)) {
+  if (standalone && (o.replay || o.pin || o.all_cpus)) {
     *error = "--version and --help stand alone";
+    return false;
+  }
+  if (o.pin && o.all_cpus) {
+    *error = "--cpu picks one processor; it cannot be combined with --all-cpus";
     return false;
   }
   if (o.command == Command::kRecord && o.replay) {
@@ -202,16 +312,42 @@ int run_cli(int argc, const char* const* argv, FILE* out, FILE* err) {
             name.c_str(), list.c_str());
     return kExitBad;
   }
+  ReplayRecord record;
+  bool recorded_cpu = false;  // --cpu N picked the file's processor N
   if (o.replay) {
-    ReplayTable table;
-    if (!load_replay_file(o.replay_file, &table, &problem)) {
+    if (!load_replay_record(o.replay_file, &record, &problem)) {
       fprintf(err, "velquorn-cpuinfo: %s\n", problem.c_str());
       return kExitBad;
     }
-    processor_answer_from(table);
+    const ReplayProcessor* chosen = &record.front();
+    // In a file of numbered processors, --cpu N is the file's processor N;
+    // a file of one processor answers on whichever processor --cpu names.
+    if (o.pin && record.front().cpu >= 0) {
+      recorded_cpu = true;
+      chosen = nullptr;
+      for (const ReplayProcessor& p : record) {
+        if (p.cpu == static_cast<int>(o.cpu)) chosen = &p;
+      }
+      if (chosen == nullptr) {
+        fprintf(err, "velquorn-cpuinfo: --cpu %u: %s holds no logical processor %u\n", o.cpu,
+                o.replay_file.c_str(), o.cpu);
+        return kExitBad;
+      }
+    }
+    processor_answer_from(chosen->table);
+  }
+  if (o.all_cpus) {
+    std::string text;
+    const int status = all_cpus(o, record, out, err, &text);
+    if (status >= 0) return status;
+    if (!write_all(text, out)) {
+      fprintf(err, "velquorn-cpuinfo: cannot write the output\n");
+      return kExitFalse;
+    }
+    return kExitOk;
   }
   int pinned_cpu = -1;
-  if (o.pin) {
+  if (o.pin && !recorded_cpu) {
     if (!host_pin_thread(o.cpu, &problem)) {
       fprintf(err, "velquorn-cpuinfo: --cpu %u: %s\n", o.cpu, problem.c_str());
       return kExitBad;

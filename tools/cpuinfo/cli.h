@@ -23,6 +23,7 @@ struct Options {
   std::string replay_file;
   bool pin = false;
   unsigned cpu = 0;
+  bool all_cpus = false;  // every logical processor, grouped by report
 };
 
 // Reads the command line (argv[0] is the program). False with a one-line

@@ -36,11 +36,16 @@ class AllowedCpus {
 
   bool known() const { return set_ != nullptr; }
   bool has(unsigned cpu) const { return cpu < 8 * size_ && CPU_ISSET_S(cpu, size_, set_); }
+  size_t bits() const { return 8 * size_; }
   // Holds the calling thread on `cpu` alone.
-  bool pin(unsigned cpu) {
-    CPU_ZERO_S(size_, set_);
-    CPU_SET_S(cpu, size_, set_);
-    return sched_setaffinity(0, size_, set_) == 0;
+  bool pin(unsigned cpu) const {
+    cpu_set_t* one = CPU_ALLOC(bits());
+    if (one == nullptr) return false;
+    CPU_ZERO_S(size_, one);
+    CPU_SET_S(cpu, size_, one);
+    const bool held = sched_setaffinity(0, size_, one) == 0;
+    CPU_FREE(one);
+    return held;
   }
 
  private:
@@ -48,10 +53,18 @@ class AllowedCpus {
   size_t size_ = 0;
 };
 
+// The processors the process could use when the tool began: holding the
+// thread on one processor narrows its mask, and --all-cpus holds it on each
+// in turn. Made once, never freed.
+const AllowedCpus& initial_cpus() {
+  static const AllowedCpus* const allowed = new AllowedCpus;
+  return *allowed;
+}
+
 }  // namespace
 
 bool host_pin_thread(unsigned cpu, std::string* error) {
-  AllowedCpus allowed;
+  const AllowedCpus& allowed = initial_cpus();
   if (!allowed.known()) {
     *error = "cannot read the processors this process may use";
     return false;
@@ -69,6 +82,15 @@ bool host_pin_thread(unsigned cpu, std::string* error) {
 }
 
 int host_current_processor() { return sched_getcpu(); }
+
+std::vector<unsigned> host_usable_processors() {
+  const AllowedCpus& allowed = initial_cpus();
+  std::vector<unsigned> cpus;
+  for (unsigned cpu = 0; allowed.known() && cpu < allowed.bits(); ++cpu) {
+    if (allowed.has(cpu)) cpus.push_back(cpu);
+  }
+  return cpus;
+}
 
 std::string host_os_text() {
   utsname u;
@@ -91,6 +113,14 @@ int host_terminal_columns(FILE* out) {
   winsize size;
   if (fd < 0 || !isatty(fd) || ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
   return size.ws_col;
+}
+
+bool host_is_terminal(FILE* out) { return fileno(out) >= 0 && isatty(fileno(out)) == 1; }
+
+double host_seconds() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 void host_binary_output(FILE*) {}

@@ -7,19 +7,31 @@
 
 #include "host.h"
 
+namespace {
+
+// The number of the first processor of `group`: the processors of the groups
+// before it come first.
+unsigned first_of_group(WORD group) {
+  unsigned first = 0;
+  for (WORD g = 0; g < group; ++g) first += GetActiveProcessorCount(g);
+  return first;
+}
+
+}  // namespace
+
 bool host_pin_thread(unsigned cpu, std::string* error) {
-  DWORD_PTR process_mask = 0, system_mask = 0;
-  if (!GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask)) {
-    *error = "cannot read the processors this process may use";
-    return false;
-  }
-  // The affinity mask covers the processors of the thread's group, at most 64.
-  if (cpu >= 8 * sizeof(DWORD_PTR) || ((process_mask >> cpu) & 1) == 0) {
+  const WORD groups = GetActiveProcessorGroupCount();
+  WORD group = 0;
+  while (group < groups && cpu >= first_of_group(group) + GetActiveProcessorCount(group)) ++group;
+  if (group == groups) {
     *error = "logical processor " + std::to_string(cpu) +
              " does not exist or this process may not use it";
     return false;
   }
-  if (SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR{1} << cpu) == 0) {
+  GROUP_AFFINITY affinity = {};
+  affinity.Group = group;
+  affinity.Mask = KAFFINITY{1} << (cpu - first_of_group(group));
+  if (!SetThreadGroupAffinity(GetCurrentThread(), &affinity, nullptr)) {
     *error = "cannot hold the thread on logical processor " + std::to_string(cpu);
     return false;
   }
@@ -28,7 +40,17 @@ bool host_pin_thread(unsigned cpu, std::string* error) {
   return true;
 }
 
-int host_current_processor() { return static_cast<int>(GetCurrentProcessorNumber()); }
+int host_current_processor() {
+  PROCESSOR_NUMBER now;
+  GetCurrentProcessorNumberEx(&now);
+  return static_cast<int>(first_of_group(now.Group) + now.Number);
+}
+
+std::vector<unsigned> host_usable_processors() {
+  std::vector<unsigned> cpus(first_of_group(GetActiveProcessorGroupCount()));
+  for (unsigned cpu = 0; cpu < cpus.size(); ++cpu) cpus[cpu] = cpu;
+  return cpus;
+}
 
 std::string host_os_text() {
   // RtlGetVersion gives the true version; GetVersionEx answers what the
@@ -71,5 +93,9 @@ int host_terminal_columns(FILE* out) {
   if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
+
+bool host_is_terminal(FILE* out) { return _isatty(_fileno(out)) != 0; }
+
+double host_seconds() { return static_cast<double>(GetTickCount64()) / 1000.0; }
 
 void host_binary_output(FILE* out) { _setmode(_fileno(out), _O_BINARY); }

@@ -161,8 +161,17 @@ bool parse_report(const std::string& json, ReportValues* values) {
   return true;
 }
 
-std::string format_pretty(const ReportValues& v, int width) {
-  const std::pair<const char*, std::string> rows[] = {
+namespace {
+
+struct Row {
+  const char* label;
+  std::string value;  // empty for the features, which are wrapped apart
+};
+
+constexpr const char kFeaturesLabel[] = "features";
+
+std::vector<Row> pretty_rows(const ReportValues& v) {
+  return {
       {"vendor", printable_text(v.vendor)},
       {"brand", printable_text(v.brand)},
       {"family", decimal_and_hex(v.family)},
@@ -177,23 +186,100 @@ std::string format_pretty(const ReportValues& v, int width) {
       {"base clock", declared_clock(v.base_mhz)},
       {"max clock", declared_clock(v.max_mhz)},
       {"current clock", measured_clock(v.current_mhz)},
-      {"features", ""},
+      {kFeaturesLabel, ""},
       {"hypervisor", v.hypervisor != 0 ? "yes" : "no"},
       {"64-bit", v.x64 != 0 ? "yes" : "no"},
   };
-  std::vector<std::string> printable_features;
-  for (const std::string& name : v.features) printable_features.push_back(printable_text(name));
+}
+
+std::vector<std::string> printable(const std::vector<std::string>& names) {
+  std::vector<std::string> out;
+  for (const std::string& name : names) out.push_back(printable_text(name));
+  return out;
+}
+
+// "name: value" lines with the values in one column; the features row shows
+// `features` wrapped to `width`.
+std::string aligned(const std::vector<Row>& rows, const std::vector<std::string>& features,
+                    int width) {
   size_t column = 0;
-  for (const auto& row : rows)
-    column = strlen(row.first) + 2 > column ? strlen(row.first) + 2 : column;
+  for (const Row& row : rows)
+    column = strlen(row.label) + 2 > column ? strlen(row.label) + 2 : column;
   std::string out;
-  for (const auto& row : rows) {
-    out += row.first;
+  for (const Row& row : rows) {
+    out += row.label;
     out += ':';
-    out.append(column - strlen(row.first) - 1, ' ');
-    out += strcmp(row.first, "features") == 0
-               ? wrapped(printable_features, column, width > 0 ? static_cast<size_t>(width) : 0)
-               : row.second;
+    out.append(column - strlen(row.label) - 1, ' ');
+    out += strcmp(row.label, kFeaturesLabel) == 0
+               ? wrapped(features, column, width > 0 ? static_cast<size_t>(width) : 0)
+               : row.value;
+    out += '\n';
+  }
+  return out;
+}
+
+bool contains(const std::vector<std::string>& names, const std::string& name) {
+  for (const std::string& n : names) {
+    if (n == name) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string format_pretty(const ReportValues& v, int width) {
+  return aligned(pretty_rows(v), printable(v.features), width);
+}
+
+std::string format_pretty_groups(const std::vector<std::string>& cpus,
+                                 const std::vector<ReportValues>& groups, int width) {
+  std::vector<std::vector<Row>> rows;
+  for (const ReportValues& v : groups) rows.push_back(pretty_rows(v));
+  // The features of every group, in the first group's order.
+  std::vector<std::string> common;
+  bool features_differ = false;
+  for (const std::string& name : groups.front().features) {
+    bool everywhere = true;
+    for (const ReportValues& v : groups) everywhere = everywhere && contains(v.features, name);
+    if (everywhere) common.push_back(name);
+  }
+  for (const ReportValues& v : groups) features_differ |= v.features.size() != common.size();
+
+  // What every group shows alike, once; the table's columns are the rest.
+  std::vector<Row> shared;
+  std::vector<std::vector<std::string>> table(groups.size() + 1);
+  table[0].push_back("cpus");
+  for (size_t g = 0; g < groups.size(); ++g) table[g + 1].push_back(cpus[g]);
+  for (size_t r = 0; r < rows.front().size(); ++r) {
+    const Row& first = rows.front()[r];
+    bool same = true;
+    for (const std::vector<Row>& group : rows) same = same && group[r].value == first.value;
+    if (same) shared.push_back(first);
+    if (same) continue;
+    table[0].push_back(first.label);
+    for (size_t g = 0; g < groups.size(); ++g) table[g + 1].push_back(rows[g][r].value);
+  }
+  if (features_differ) {
+    table[0].push_back("more features");
+    for (size_t g = 0; g < groups.size(); ++g) {
+      std::string more;
+      for (const std::string& name : groups[g].features) {
+        if (!contains(common, name)) more += (more.empty() ? "" : " ") + printable_text(name);
+      }
+      table[g + 1].push_back(more.empty() ? "none" : more);
+    }
+  }
+  std::string out = aligned(shared, printable(common), width) + '\n';
+  std::vector<size_t> widths(table[0].size(), 0);
+  for (const std::vector<std::string>& line : table) {
+    for (size_t c = 0; c < line.size(); ++c)
+      widths[c] = line[c].size() > widths[c] ? line[c].size() : widths[c];
+  }
+  for (const std::vector<std::string>& line : table) {
+    for (size_t c = 0; c < line.size(); ++c) {
+      out += line[c];
+      if (c + 1 < line.size()) out.append(widths[c] - line[c].size() + 2, ' ');
+    }
     out += '\n';
   }
   return out;

@@ -31,4 +31,13 @@ bool parse_report(const std::string& json, ReportValues* values);
 // measurement "not measured".
 std::string format_pretty(const ReportValues& values, int width);
 
+// The readable view of several groups of processors (cpus[g] names group
+// g's processors, "0-15, 32"): the lines of format_pretty that every group
+// shares, once (the features row lists the names that every group has), a
+// blank line, then a table with a row per group: its processors and the
+// values that differ, with a column "more features" for the names that not
+// every group has. Never called with no group.
+std::string format_pretty_groups(const std::vector<std::string>& cpus,
+                                 const std::vector<ReportValues>& groups, int width);
+
 #endif  // VELQUORN_TOOLS_CPUINFO_PRETTY_H

@@ -117,11 +117,15 @@ Recording record_cpuid(const RecordLimits& limits) {
   return recording;
 }
 
-std::string format_recording(const RecordHeader& header, const Recording& recording) {
+namespace {
+
+// The header comments; `processor` is the text of the "Logical processor" line.
+std::string header_text(const RecordHeader& header, const char* label,
+                        const std::string& processor) {
   std::string text;
-  const auto comment = [&text](const char* label, const std::string& value) {
+  const auto comment = [&text](const char* name, const std::string& value) {
     text += "# ";
-    text += label;
+    text += name;
     text += printable_text(value);
     text += '\n';
   };
@@ -130,10 +134,13 @@ std::string format_recording(const RecordHeader& header, const Recording& record
   comment("Operating system: ", header.os);
   comment("Logical processors: ", std::to_string(header.logical_processors));
   comment("Brand: ", header.brand);
-  std::string processor = header.processor < 0 ? "unknown" : std::to_string(header.processor);
-  if (header.processor >= 0 && !header.pinned) processor += " (when the recording began)";
-  comment("Logical processor: ", processor);
+  comment(label, processor);
   text += "# leaf    subleaf  eax      ebx      ecx      edx\n";
+  return text;
+}
+
+std::string answers_text(const Recording& recording) {
+  std::string text;
   char line[64];
   for (const RecordedAnswer& a : recording.answers) {
     snprintf(line, sizeof line, "%08x %08x %08x %08x %08x %08x\n", a.leaf, a.subleaf, a.regs.eax,
@@ -143,5 +150,23 @@ std::string format_recording(const RecordHeader& header, const Recording& record
   if (recording.truncated)
     text += "# Stopped at " + std::to_string(recording.answers.size()) +
             " answers: the processor declares more.\n";
+  return text;
+}
+
+}  // namespace
+
+std::string format_recording(const RecordHeader& header, const Recording& recording) {
+  std::string processor = header.processor < 0 ? "unknown" : std::to_string(header.processor);
+  if (header.processor >= 0 && !header.pinned) processor += " (when the recording began)";
+  return header_text(header, "Logical processor: ", processor) + answers_text(recording);
+}
+
+std::string format_recordings(const RecordHeader& header,
+                              const std::vector<ProcessorRecording>& processors) {
+  std::string text =
+      header_text(header, "Logical processors recorded: ",
+                  std::to_string(processors.size()) + ", the thread held on each in turn");
+  for (const ProcessorRecording& p : processors)
+    text += "cpu " + std::to_string(p.cpu) + "\n" + answers_text(p.recording);
   return text;
 }

@@ -64,4 +64,15 @@ struct RecordHeader {
 // text can end a comment line early and slip an answer into the file.
 std::string format_recording(const RecordHeader& header, const Recording& recording);
 
+struct ProcessorRecording {
+  unsigned cpu;  // the logical processor that answered
+  Recording recording;
+};
+
+// The replay file of several processors (ascending): the header comments,
+// whose last line counts the processors instead of header.processor, then
+// for each processor a line "cpu N" and its answer lines.
+std::string format_recordings(const RecordHeader& header,
+                              const std::vector<ProcessorRecording>& processors);
+
 #endif  // VELQUORN_TOOLS_CPUINFO_RECORD_H
