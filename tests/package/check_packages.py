@@ -24,9 +24,11 @@
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
                     file, the DLL's version resource and the package and wheel file
                     names agree
-  reproducible      SHA256SUMS verifies and lists every release file; the packages
-                    rebuilt from a copy of the source in another folder, later, are the
-                    same bytes (the differing files are named)
+  release           the release folder: every platform's files and the NuGet package,
+                    and one SHA256SUMS that lists exactly the files there and verifies
+  reproducible      the release check; the whole release folder rebuilt from a copy of
+                    the source in another folder, later, is the same bytes (the
+                    differing files are named)
 
 Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
 """
@@ -81,10 +83,17 @@ class Packages:
         self.version = args.version
         self.dist = args.dist
         self.work = args.work
+        self.top = ""
+        if args.platform == "release":
+            # The release folder: every other platform's files, under one SHA256SUMS.
+            self.archives, self.files = {}, sorted(f for p in ("win64", "linux-x86_64", "nuget")
+                                                   for f in Packages(argparse.Namespace(
+                                                       **{**vars(args), "platform": p})).files)
+            return
         if args.platform == "nuget":
             # The NuGet package of both modules: its files at the top of the zip.
             self.archives = {"package": f"Velquorn.CpuInfo.{self.version}.nupkg"}
-            self.top = ""
+            self.files = list(self.archives.values())
             return
         if args.platform == "win64":
             stem = f"{NAME}-{self.version}-win64"
@@ -98,6 +107,7 @@ class Packages:
         # The Python wheel that bundles the module lies beside the archives.
         self.wheel = f"velquorn_cpuinfo-{self.version}-py3-none-{wheel_platform}.whl"
         self.top = stem
+        self.files = list(self.archives.values()) + [self.wheel]
 
     def path(self, kind):
         path = os.path.join(self.dist, self.archives[kind])
@@ -701,29 +711,38 @@ def cmd_versions(pk):
         raise Failure("\n".join(problems))
 
 
-def cmd_reproducible(pk):
+def cmd_release(pk):
     run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=pk.dist)
     with open(os.path.join(pk.dist, "SHA256SUMS")) as f:
-        names = ["SHA256SUMS"] + [line.rstrip("\n").split("  ", 1)[1] for line in f]
-    unlisted = [n for n in list(pk.archives.values()) + [pk.wheel] if n not in names]
-    if unlisted:
-        raise Failure(f"SHA256SUMS does not list {unlisted}")
+        listed = sorted(line.rstrip("\n").split("  ", 1)[1] for line in f)
+    present = sorted(set(os.listdir(pk.dist)) - {"SHA256SUMS"})
+    problems = [f"no {name} in {pk.dist}" for name in pk.files if name not in present]
+    if listed != present:
+        problems.append(f"SHA256SUMS lists {listed}; the folder holds {present}")
+    if problems:
+        raise Failure("\n".join(problems))
+    print(f"{pk.dist}: {len(present)} release files, the {len(pk.files)} expected among them; "
+          "SHA256SUMS lists exactly them and verifies")
+
+
+def cmd_reproducible(pk):
+    cmd_release(pk)
     # The same source in another folder (no .git: the time is given), built
-    # later by the package workflow itself, under another umask.
+    # later by the release workflow itself, under another umask.
     top, source = os.path.abspath(pk.args.source), os.path.join(pk.work, "elsewhere", "source")
     shutil.rmtree(os.path.dirname(source), ignore_errors=True)
     shutil.copytree(top, source, symlinks=True, ignore=lambda folder, entries: [
         e for e in entries if e == "__pycache__" or (folder == top and e in ("build", ".git"))])
-    preset = "package-windows" if pk.args.platform == "win64" else "package-linux"
     started = time.monotonic()
     os.umask(0o002)
-    run(pk.args.cmake, "--workflow", "--preset", preset, cwd=source, timeout=3600,
+    run(pk.args.cmake, "--workflow", "--preset", "release", cwd=source, timeout=3600,
         env=dict(os.environ, SOURCE_DATE_EPOCH=pk.args.source_date_epoch))
-    print(f"{len(names)} files verify; rebuilt in {source} in {time.monotonic() - started:.0f} s")
+    again = os.path.join(source, os.path.relpath(os.path.abspath(pk.dist), top))
+    names = sorted(set(os.listdir(pk.dist)) | set(os.listdir(again)))
+    print(f"{len(names)} files; rebuilt in {again} in {time.monotonic() - started:.0f} s")
     differ = []
     for name in names:
-        paths = [os.path.join(d, name) for d in (pk.dist, os.path.join(source, "build", preset,
-                                                                        "dist"))]
+        paths = [os.path.join(d, name) for d in (pk.dist, again)]
         data = [open(p, "rb").read() if os.path.isfile(p) else None for p in paths]
         differ += [f"{name} (diffoscope {' '.join(paths)})"] if data[0] != data[1] else []
     if differ:
@@ -735,8 +754,9 @@ def main():
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions", "elf-audit",
-                                            "bullseye", "reproducible"])
-    parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64", "nuget"])
+                                            "bullseye", "release", "reproducible"])
+    parser.add_argument("--platform", required=True,
+                        choices=["win64", "linux-x86_64", "nuget", "release"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
     parser.add_argument("--work", required=True, help="scratch folder of this check")
