@@ -6,7 +6,7 @@
   windows-binaries  the ZIP's DLL and programs: exports, imports (the DLL's exactly),
                     the DLL's entry point DllMain and no TLS directory, version
                     resource, size, no debug sections, a debug link that matches the
-                    debug ZIP
+                    debug ZIP, the ASLR, NX and CET marks
   linux-binaries    the .tar.gz's module and programs (SONAME, exports, no debug
                     sections, debug links) and the .deb's control fields
   mingw-host        a C host built by MinGW against the ZIP's .dll.a, run under Wine
@@ -18,7 +18,10 @@
   deb-install       the .deb installed with dpkg, consumers built against the system
                     paths, the package removed, nothing of it left (root only)
   elf-audit         every ELF file of the .tar.gz, .deb and Linux wheel: no glibc version
-                    newer than 2.17, no library but the C library (manylinux2014)
+                    newer than 2.17, no library but the C library (manylinux2014); full
+                    RELRO, immediate binding, a stack that is not executable, CET marks;
+                    the hardening options recorded in each file of the debug archive
+  lintian           Debian 12's lintian on the .deb: no error and no warning
   bullseye          in a Debian 11 root (debootstrap, kept in the build tree): the .deb's
                     round trip, the wheel in Python 3.9, the .tar.gz's tool (root only)
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
@@ -58,6 +61,7 @@ MAX_DLL_BYTES = 64 * 1024
 # What a Linux binary may ask of the system: the manylinux2014 rule.
 MAX_GLIBC = (2, 17)
 C_LIBRARY = ["libc.so.6", "ld-linux-x86-64.so.2"]
+HARDENING = ["-fstack-protector-strong", "-fstack-clash-protection", "-fcf-protection"]
 
 
 class Skip(Exception):
@@ -308,7 +312,15 @@ def cmd_windows_binaries(pk):
         if foreign:
             problems.append(f"{name} imports {foreign}, which are not system DLLs")
         problems += check_split(objdump, path, bin_dir)
-        print(f"{name}: imports {imports}")
+        # ASLR (high entropy), NX, and CET shadow-stack compatible: a debug entry of
+        # type 20 whose data has bit 0 (cmake/pe_cetcompat.py).
+        header = run(objdump, "-p", path)
+        marks = [m for m in ("HIGH_ENTROPY_VA", "DYNAMIC_BASE", "NX_COMPAT") if m in header]
+        entry = re.search(r"^ 20 +\S+ +[0-9a-f]{8} [0-9a-f]{8} ([0-9a-f]{8})$", header, re.M)
+        with open(path, "rb") as f:
+            marks += ["CET_COMPAT"] if entry and f.read()[int(entry.group(1), 16)] & 1 else []
+        problems += [] if len(marks) == 4 else [f"{name} is marked {marks} only"]
+        print(f"{name}: imports {imports}, marked {marks}")
     if problems:
         raise Failure("\n".join(problems))
 
@@ -405,14 +417,42 @@ def cmd_elf_audit(pk):
             for symbol, v in re.findall(r" UND (\S+?)@+(GLIBC_[^\s(]+)",
                                         run("readelf", "--dyn-syms", "-W", copy)):
                 versions.setdefault(v, []).append(symbol)
+            # Full RELRO, immediate binding, a stack that is not executable, and
+            # the CET marks (not on the static tool: Debian 12's libc.a has none).
+            segments, notes = run("readelf", "-lW", copy), run("readelf", "-nW", copy)
+            hardened = {"RELRO": "GNU_RELRO" in segments, "BIND_NOW": re.search(
+                r"\(FLAGS(?:_1)?\) .*\bNOW\b", run("readelf", "-dW", copy)),
+                "NX stack": re.search(r"GNU_STACK( +\S+){5} +RW ", segments),
+                "IBT, SHSTK": "x86 feature: IBT, SHSTK" in notes or "/bin/" in name}
+            problems += [f"{label}: {name} lacks {k}" for k, v in hardened.items() if not v]
             problems += [f"{label}: {name} needs {n}, not the C library" for n in needed
                          if n not in C_LIBRARY]
             problems += [f"{label}: {name} needs {v} for {s or 'no symbol'}"
                          for v, s in versions.items() if glibc(v) > MAX_GLIBC]
             print(f"{label}: {name}: NEEDED {needed}, newest glibc version "
-                  f"{max(versions, key=glibc, default='none')}")
+                  f"{max(versions, key=glibc, default='none')}, RELRO, BIND_NOW, NX stack")
+    # The compiler's options, as the debug archive records them for each unit.
+    with open_tar(pk.path("debug")) as t:
+        debug_files = [(m.name, t.extractfile(m).read()) for m in t.getmembers() if m.isfile()]
+    for name, data in debug_files:
+        with open(copy, "wb") as f:
+            f.write(data)
+        units = re.findall(r"DW_AT_producer .*?: (GNU C.*)", run("readelf", "--debug-dump=info",
+                                                                   copy))
+        lacking = {flag for unit in units for flag in HARDENING if flag not in unit}
+        lacking |= set() if re.search(r" __(?!stack_)\w+_chk$", run("nm", copy), re.M) else {
+            "-D_FORTIFY_SOURCE (no __*_chk call)"}
+        problems += [f"{name}: no {flag}" for flag in sorted(lacking)] if units else [
+            f"{name}: no compile unit records its options"]
+        print(f"{name}: {len(units)} compile units with {' '.join(HARDENING)}; fortified calls")
     if problems:
         raise Failure("\n".join(problems))
+
+
+def cmd_lintian(pk):
+    if not shutil.which("lintian"):
+        raise Skip("no lintian (Debian: lintian)")
+    print(run("lintian", "--fail-on", "error,warning", "--show-overrides", pk.path("deb")))
 
 
 def check_host_output(label, out):
@@ -754,7 +794,7 @@ def main():
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions", "elf-audit",
-                                            "bullseye", "release", "reproducible"])
+                                            "bullseye", "lintian", "release", "reproducible"])
     parser.add_argument("--platform", required=True,
                         choices=["win64", "linux-x86_64", "nuget", "release"])
     parser.add_argument("--version", required=True, help="the project version")
