@@ -440,7 +440,7 @@ def cmd_elf_audit(pk):
         units = re.findall(r"DW_AT_producer .*?: (GNU C.*)", run("readelf", "--debug-dump=info",
                                                                    copy))
         lacking = {flag for unit in units for flag in HARDENING if flag not in unit}
-        lacking |= set() if re.search(r" __(?!stack_)\w+_chk$", run("nm", copy), re.M) else {
+        lacking |= set() if re.search(r" __(?!stack_)\w+_chk\b", run("nm", copy)) else {
             "-D_FORTIFY_SOURCE (no __*_chk call)"}
         problems += [f"{name}: no {flag}" for flag in sorted(lacking)] if units else [
             f"{name}: no compile unit records its options"]
