@@ -4,8 +4,20 @@
 # the binary is stripped, and a .gnu_debuglink section names the .debug file
 # (with its CRC-32), so that debuggers find it when it lies beside the binary.
 # The .debug file is installed beside the binary, in the "debug" component.
-if(VELQUORN_SPLIT_DEBUG AND (NOT CMAKE_OBJCOPY OR NOT CMAKE_STRIP))
-  message(FATAL_ERROR "VELQUORN_SPLIT_DEBUG needs objcopy and strip for this toolchain")
+# A shipped PE file is then marked compatible with CET shadow stacks (what
+# /CETCOMPAT writes, for which GNU ld has no option): cmake/pe_cetcompat.py.
+if(VELQUORN_SPLIT_DEBUG AND (NOT CMAKE_OBJCOPY OR NOT CMAKE_STRIP OR NOT CMAKE_OBJDUMP))
+  message(FATAL_ERROR "VELQUORN_SPLIT_DEBUG needs objcopy, objdump and strip for this toolchain")
+endif()
+set(VELQUORN_PE_MARK)
+if(VELQUORN_SPLIT_DEBUG AND WIN32 AND NOT MSVC)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(NOT Python3_Interpreter_FOUND)
+    message(FATAL_ERROR "The shipped Windows binaries are marked by a Python script: "
+                        "install python3 (Debian: python3)")
+  endif()
+  set(VELQUORN_PE_MARK ${Python3_EXECUTABLE}
+      ${CMAKE_CURRENT_LIST_DIR}/pe_cetcompat.py --objcopy ${CMAKE_OBJCOPY})
 endif()
 
 # velquorn_split_debug_info(<target> [DESTINATION <dir>]): <dir> is where the
@@ -31,15 +43,15 @@ function(velquorn_split_debug_info target)
   else()
     set(strip_mode --strip-all)
   endif()
-  set(file $<TARGET_FILE_NAME:${target}>)
   # objcopy and strip write a PE file's header time: SOURCE_DATE_EPOCH, not now.
-  set(env ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${VELQUORN_SOURCE_DATE_EPOCH})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${env} ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
-    COMMAND ${env} ${CMAKE_STRIP} ${strip_mode} ${file}
-    COMMAND ${env} ${CMAKE_OBJCOPY} --add-gnu-debuglink=${file}.debug ${file}
+    COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${VELQUORN_SOURCE_DATE_EPOCH}
+            ${CMAKE_COMMAND} -DFILE=$<TARGET_FILE_NAME:${target}> -DOBJCOPY=${CMAKE_OBJCOPY}
+            -DOBJDUMP=${CMAKE_OBJDUMP} -DSTRIP=${CMAKE_STRIP} -DMODE=${strip_mode}
+            "-DMARK=${VELQUORN_PE_MARK}"
+            -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/split_debug_info.cmake
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-    COMMENT "Splitting the debug information of ${target} into ${file}.debug"
+    COMMENT "Splitting the debug information of ${target} into its .debug file"
     VERBATIM)
   install(FILES $<TARGET_FILE:${target}>.debug DESTINATION ${destination} COMPONENT debug)
 endfunction()

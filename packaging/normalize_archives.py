@@ -7,12 +7,16 @@ Each FILE (.zip, .tar.gz or .deb) is written again in place: members sorted by
 name (a .deb keeps its three ar members in the order dpkg needs), owned by
 0/0 (root), with mode 0755 for folders and executables and 0644 for other
 files, every time set to SECONDS (SOURCE_DATE_EPOCH), and no extra fields,
-PAX records or gzip file name and time. The contents are left as they are.
+PAX records or gzip file name and time. The contents are left as they are, but
+for the postinst and postrm that CPack 3.25 writes into every .deb with a library
+under /usr/lib, whatever the package asks: they only run ldconfig, which the
+package's ldconfig trigger does, so they are left out.
 """
 import argparse
 import gzip
 import io
 import os
+import re
 import sys
 import tarfile
 import time
@@ -23,12 +27,23 @@ def file_mode(executable):
     return 0o755 if executable else 0o644
 
 
-def normalize_tar(data, mtime):
+LDCONFIG_SCRIPT = re.compile(rb'#!/bin/sh\s+set -e\s+if \[ "\$1" = "(configure|remove)" \]; '
+                             rb'then\s+ldconfig\s+fi\s*')
+
+
+def cpack_ldconfig_script(source, member):
+    return member.name in ("./postinst", "./postrm") and LDCONFIG_SCRIPT.fullmatch(
+        source.extractfile(member).read())
+
+
+def normalize_tar(data, mtime, control=False):
     """The bytes of a tar archive (not compressed) with normalized members."""
     out = io.BytesIO()
     with tarfile.open(fileobj=io.BytesIO(data)) as source, \
             tarfile.open(fileobj=out, mode="w", format=tarfile.GNU_FORMAT) as target:
         for member in sorted(source.getmembers(), key=lambda m: m.name):
+            if control and member.isfile() and cpack_ldconfig_script(source, member):
+                continue
             if not (member.isfile() or member.isdir() or member.issym()):
                 raise ValueError(f"{member.name}: only files, folders and links are shipped")
             entry = tarfile.TarInfo(member.name)
@@ -57,8 +72,8 @@ def gzip_bytes(data):
     return out.getvalue()
 
 
-def normalize_tar_gz(data, mtime):
-    return gzip_bytes(normalize_tar(gzip.decompress(data), mtime))
+def normalize_tar_gz(data, mtime, control=False):
+    return gzip_bytes(normalize_tar(gzip.decompress(data), mtime, control))
 
 
 def normalize_zip(data, mtime):
@@ -110,10 +125,11 @@ def write_ar(members, mtime):
 def normalize_deb(data, mtime):
     members = []
     for name, content in read_ar(data):
+        control = name.startswith("control.")
         if name.endswith(".tar.gz"):
-            content = normalize_tar_gz(content, mtime)
+            content = normalize_tar_gz(content, mtime, control)
         elif name.endswith(".tar"):
-            content = normalize_tar(content, mtime)
+            content = normalize_tar(content, mtime, control)
         elif name != "debian-binary":
             raise ValueError(f"{name}: a .deb member that this script cannot normalize")
         members.append((name, content))

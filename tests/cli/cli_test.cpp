@@ -150,6 +150,7 @@ TEST_F(CliRun, HasAnswersWithItsExitStatusAlone) {
       {{"--has", "nope"}, kExitBad, "unknown feature name 'nope'"},
       {{"--has", "avx", "--has", "SSE2"}, kExitBad, "unknown feature name 'SSE2'"},
       {{"--has", ""}, kExitBad, unknown.c_str()},
+      {{"--bogus"}, kExitBad, "unknown argument '--bogus'\nTry 'velquorn-cpuinfo --help'"},
   };
   for (const HasCase& c : cases) {
     std::string trace;

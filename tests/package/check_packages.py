@@ -6,7 +6,7 @@
   windows-binaries  the ZIP's DLL and programs: exports, imports (the DLL's exactly),
                     the DLL's entry point DllMain and no TLS directory, version
                     resource, size, no debug sections, a debug link that matches the
-                    debug ZIP
+                    debug ZIP, the ASLR, NX and CET marks
   linux-binaries    the .tar.gz's module and programs (SONAME, exports, no debug
                     sections, debug links) and the .deb's control fields
   mingw-host        a C host built by MinGW against the ZIP's .dll.a, run under Wine
@@ -18,7 +18,10 @@
   deb-install       the .deb installed with dpkg, consumers built against the system
                     paths, the package removed, nothing of it left (root only)
   elf-audit         every ELF file of the .tar.gz, .deb and Linux wheel: no glibc version
-                    newer than 2.17, no library but the C library (manylinux2014)
+                    newer than 2.17, no library but the C library (manylinux2014); full
+                    RELRO, immediate binding, a stack that is not executable, CET marks;
+                    the hardening options recorded in each file of the debug archive
+  lintian           Debian 12's lintian on the .deb: no error and no warning
   bullseye          in a Debian 11 root (debootstrap, kept in the build tree): the .deb's
                     round trip, the wheel in Python 3.9, the .tar.gz's tool (root only)
   quick-start       in a copy of a pristine Debian 12 root (debootstrap, kept in the build
@@ -28,9 +31,11 @@
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
                     file, the DLL's version resource and the package and wheel file
                     names agree
-  reproducible      SHA256SUMS verifies and lists every release file; the packages
-                    rebuilt from a copy of the source in another folder, later, are the
-                    same bytes (the differing files are named)
+  release           the release folder: every platform's files and the NuGet package,
+                    and one SHA256SUMS that lists exactly the files there and verifies
+  reproducible      the release check; the whole release folder rebuilt from a copy of
+                    the source in another folder, later, is the same bytes (the
+                    differing files are named)
 
 Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
 """
@@ -60,6 +65,7 @@ MAX_DLL_BYTES = 64 * 1024
 # What a Linux binary may ask of the system: the manylinux2014 rule.
 MAX_GLIBC = (2, 17)
 C_LIBRARY = ["libc.so.6", "ld-linux-x86-64.so.2"]
+HARDENING = ["-fstack-protector-strong", "-fstack-clash-protection", "-fcf-protection"]
 
 
 class Skip(Exception):
@@ -85,10 +91,17 @@ class Packages:
         self.version = args.version
         self.dist = args.dist
         self.work = args.work
+        self.top = ""
+        if args.platform == "release":
+            # The release folder: every other platform's files, under one SHA256SUMS.
+            self.archives, self.files = {}, sorted(f for p in ("win64", "linux-x86_64", "nuget")
+                                                   for f in Packages(argparse.Namespace(
+                                                       **{**vars(args), "platform": p})).files)
+            return
         if args.platform == "nuget":
             # The NuGet package of both modules: its files at the top of the zip.
             self.archives = {"package": f"Velquorn.CpuInfo.{self.version}.nupkg"}
-            self.top = ""
+            self.files = list(self.archives.values())
             return
         if args.platform == "win64":
             stem = f"{NAME}-{self.version}-win64"
@@ -102,6 +115,7 @@ class Packages:
         # The Python wheel that bundles the module lies beside the archives.
         self.wheel = f"velquorn_cpuinfo-{self.version}-py3-none-{wheel_platform}.whl"
         self.top = stem
+        self.files = list(self.archives.values()) + [self.wheel]
 
     def path(self, kind):
         path = os.path.join(self.dist, self.archives[kind])
@@ -302,7 +316,15 @@ def cmd_windows_binaries(pk):
         if foreign:
             problems.append(f"{name} imports {foreign}, which are not system DLLs")
         problems += check_split(objdump, path, bin_dir)
-        print(f"{name}: imports {imports}")
+        # ASLR (high entropy), NX, and CET shadow-stack compatible: a debug entry of
+        # type 20 whose data has bit 0 (cmake/pe_cetcompat.py).
+        header = run(objdump, "-p", path)
+        marks = [m for m in ("HIGH_ENTROPY_VA", "DYNAMIC_BASE", "NX_COMPAT") if m in header]
+        entry = re.search(r"^ 20 +\S+ +[0-9a-f]{8} [0-9a-f]{8} ([0-9a-f]{8})$", header, re.M)
+        with open(path, "rb") as f:
+            marks += ["CET_COMPAT"] if entry and f.read()[int(entry.group(1), 16)] & 1 else []
+        problems += [] if len(marks) == 4 else [f"{name} is marked {marks} only"]
+        print(f"{name}: imports {imports}, marked {marks}")
     if problems:
         raise Failure("\n".join(problems))
 
@@ -399,14 +421,44 @@ def cmd_elf_audit(pk):
             for symbol, v in re.findall(r" UND (\S+?)@+(GLIBC_[^\s(]+)",
                                         run("readelf", "--dyn-syms", "-W", copy)):
                 versions.setdefault(v, []).append(symbol)
+            # Full RELRO, immediate binding, a stack that is not executable, and
+            # the CET marks (not on the static tool: Debian 12's libc.a has none).
+            segments, notes = run("readelf", "-lW", copy), run("readelf", "-nW", copy)
+            hardened = {"RELRO": "GNU_RELRO" in segments, "BIND_NOW": re.search(
+                r"\(FLAGS(?:_1)?\) .*\bNOW\b", run("readelf", "-dW", copy)),
+                "NX stack": re.search(r"GNU_STACK( +\S+){5} +RW ", segments),
+                "IBT, SHSTK": "x86 feature: IBT, SHSTK" in notes or "/bin/" in name}
+            problems += [f"{label}: {name} lacks {k}" for k, v in hardened.items() if not v]
             problems += [f"{label}: {name} needs {n}, not the C library" for n in needed
                          if n not in C_LIBRARY]
             problems += [f"{label}: {name} needs {v} for {s or 'no symbol'}"
                          for v, s in versions.items() if glibc(v) > MAX_GLIBC]
             print(f"{label}: {name}: NEEDED {needed}, newest glibc version "
-                  f"{max(versions, key=glibc, default='none')}")
+                  f"{max(versions, key=glibc, default='none')}, RELRO, BIND_NOW, NX stack")
+    # The compiler's options, as the debug archive records them for each unit.
+    with open_tar(pk.path("debug")) as t:
+        debug_files = [(m.name, t.extractfile(m).read()) for m in t.getmembers() if m.isfile()]
+    for name, data in debug_files:
+        with open(copy, "wb") as f:
+            f.write(data)
+        units = re.findall(r"DW_AT_producer .*?: (GNU C.*)", run("readelf", "--debug-dump=info",
+                                                                   copy))
+        lacking = {flag for unit in units for flag in HARDENING if flag not in unit}
+        lacking |= set() if re.search(r" __(?!stack_)\w+_chk\b", run("nm", copy)) else {
+            "-D_FORTIFY_SOURCE (no __*_chk call)"}
+        problems += [f"{name}: no {flag}" for flag in sorted(lacking)] if units else [
+            f"{name}: no compile unit records its options"]
+        print(f"{name}: {len(units)} compile units with {' '.join(HARDENING)}; fortified calls")
     if problems:
         raise Failure("\n".join(problems))
+
+
+def cmd_lintian(pk):
+    if not shutil.which("lintian"):
+        raise Skip("no lintian (Debian: lintian)")
+    # (--show-overrides would make the overridden warnings fail the run.)
+    out = run("lintian", "--fail-on", "error,warning", pk.path("deb"))
+    print(f"{out}{run('lintian', '--version').strip()}: no error and no warning")
 
 
 def check_host_output(label, out):
@@ -753,29 +805,38 @@ def cmd_versions(pk):
         raise Failure("\n".join(problems))
 
 
-def cmd_reproducible(pk):
+def cmd_release(pk):
     run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=pk.dist)
     with open(os.path.join(pk.dist, "SHA256SUMS")) as f:
-        names = ["SHA256SUMS"] + [line.rstrip("\n").split("  ", 1)[1] for line in f]
-    unlisted = [n for n in list(pk.archives.values()) + [pk.wheel] if n not in names]
-    if unlisted:
-        raise Failure(f"SHA256SUMS does not list {unlisted}")
+        listed = sorted(line.rstrip("\n").split("  ", 1)[1] for line in f)
+    present = sorted(set(os.listdir(pk.dist)) - {"SHA256SUMS"})
+    problems = [f"no {name} in {pk.dist}" for name in pk.files if name not in present]
+    if listed != present:
+        problems.append(f"SHA256SUMS lists {listed}; the folder holds {present}")
+    if problems:
+        raise Failure("\n".join(problems))
+    print(f"{pk.dist}: {len(present)} release files, the {len(pk.files)} expected among them; "
+          "SHA256SUMS lists exactly them and verifies")
+
+
+def cmd_reproducible(pk):
+    cmd_release(pk)
     # The same source in another folder (no .git: the time is given), built
-    # later by the package workflow itself, under another umask.
+    # later by the release workflow itself, under another umask.
     top, source = os.path.abspath(pk.args.source), os.path.join(pk.work, "elsewhere", "source")
     shutil.rmtree(os.path.dirname(source), ignore_errors=True)
     shutil.copytree(top, source, symlinks=True, ignore=lambda folder, entries: [
         e for e in entries if e == "__pycache__" or (folder == top and e in ("build", ".git"))])
-    preset = "package-windows" if pk.args.platform == "win64" else "package-linux"
     started = time.monotonic()
     os.umask(0o002)
-    run(pk.args.cmake, "--workflow", "--preset", preset, cwd=source, timeout=3600,
+    run(pk.args.cmake, "--workflow", "--preset", "release", cwd=source, timeout=3600,
         env=dict(os.environ, SOURCE_DATE_EPOCH=pk.args.source_date_epoch))
-    print(f"{len(names)} files verify; rebuilt in {source} in {time.monotonic() - started:.0f} s")
+    again = os.path.join(source, os.path.relpath(os.path.abspath(pk.dist), top))
+    names = sorted(set(os.listdir(pk.dist)) | set(os.listdir(again)))
+    print(f"{len(names)} files; rebuilt in {again} in {time.monotonic() - started:.0f} s")
     differ = []
     for name in names:
-        paths = [os.path.join(d, name) for d in (pk.dist, os.path.join(source, "build", preset,
-                                                                        "dist"))]
+        paths = [os.path.join(d, name) for d in (pk.dist, again)]
         data = [open(p, "rb").read() if os.path.isfile(p) else None for p in paths]
         differ += [f"{name} (diffoscope {' '.join(paths)})"] if data[0] != data[1] else []
     if differ:
@@ -787,8 +848,9 @@ def main():
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions", "elf-audit",
-                                            "bullseye", "quick-start", "reproducible"])
-    parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64", "nuget"])
+                                            "bullseye", "quick-start", "lintian", "release", "reproducible"])
+    parser.add_argument("--platform", required=True,
+                        choices=["win64", "linux-x86_64", "nuget", "release"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
     parser.add_argument("--work", required=True, help="scratch folder of this check")

@@ -203,7 +203,8 @@ def cmd_statuses(args):
          None),
         (["--replay", cyrix, "--has", "sse", "--has", "x64"], 1, None, None),
         (["--has", "sse2", "--has", "avx-512"], 2, None, "unknown feature name 'avx-512'"),
-        (["--frobnicate"], 2, None, "usage: velquorn-cpuinfo"),
+        (["--frobnicate"], 2, None, "velquorn-cpuinfo: unknown argument '--frobnicate'\n"
+         "Try 'velquorn-cpuinfo --help' for more information."),
         (["--cpu", "4096", "--has", "sse"], 2, None, "logical processor 4096 does not exist"),
         (["--record", absent_folder], 1, None, f"cannot write {absent_folder}"),
         (["--replay", lakefield, "--all-cpus"], 0, groups([0, 1, 2, 3], [4]), None),

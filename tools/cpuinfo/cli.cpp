@@ -293,7 +293,9 @@ int run_cli(int argc, const char* const* argv, FILE* out, FILE* err) {
   Options o;
   std::string problem;
   if (!parse_options(argc, argv, &o, &problem)) {
-    fprintf(err, "velquorn-cpuinfo: %s\n%s", problem.c_str(), kUsage);
+    // As GNU tools answer a bad command line: the error, then where the usage is.
+    fprintf(err, "velquorn-cpuinfo: %s\nTry 'velquorn-cpuinfo --help' for more information.\n",
+            problem.c_str());
     return kExitBad;
   }
   if (o.command == Command::kHelp) return write_all(kUsage, out) ? kExitOk : kExitFalse;

@@ -23,7 +23,6 @@ import subprocess
 import sys
 import zipfile
 
-SKIP = 77
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PACKAGE = "velquorn_cpuinfo"
 
@@ -133,8 +132,11 @@ def main():
     try:
         print(build(args.module, args.platform, args.version, args.stage, args.outdir, args.strip))
     except Skip as skip:
-        print(f"SKIP: {skip}")
-        return SKIP
+        # Building the wheel is a build step, not a test: a missing tool fails it,
+        # naming the Debian packages to install.
+        print(f"build_wheel.py: error: {skip}; install them: "
+              f"apt-get install {' '.join(missing_packages())}", file=sys.stderr)
+        return 1
     except (OSError, RuntimeError, subprocess.CalledProcessError) as err:
         print(f"build_wheel.py: {err}", file=sys.stderr)
         return 1
