@@ -1,6 +1,6 @@
 # Makes velquorn-cpuinfo-<version>.tgz from the package's sources and the two
 # prebuilds folders of the package-linux and package-windows builds:
-#   cmake -DSOURCE=source-tree -DLINUX=prebuilds/linux-x64 -DWINDOWS=prebuilds/win32-x64
+#   cmake -DSOURCE=source-tree -DLINUX_PREBUILDS=prebuilds/linux-x64 -DWINDOWS_PREBUILDS=prebuilds/win32-x64
 #         -DSTAGE=folder -DDIST=folder -DVERSION=1.0.0 -DSOURCE_DATE_EPOCH=seconds
 #         -DNPM=npm [-DCHECKSUMS=ON] -P pack.cmake
 # npm pack writes members in name order with fixed owners and one fixed time;
@@ -9,10 +9,10 @@
 # With CHECKSUMS, DIST/SHA256SUMS is written again (packaging/sha256sums.cmake).
 set(node ${SOURCE}/bindings/node)
 set(shipped
-  linux-x64 ${LINUX} velquorn_cpuinfo.node
-  linux-x64 ${LINUX} libvelquorn-cpuid-cpu-info.so.1
-  win32-x64 ${WINDOWS} velquorn_cpuinfo.node
-  win32-x64 ${WINDOWS} velquorn-cpuid-cpu-info.dll)
+  linux-x64 ${LINUX_PREBUILDS} velquorn_cpuinfo.node
+  linux-x64 ${LINUX_PREBUILDS} libvelquorn-cpuid-cpu-info.so.1
+  win32-x64 ${WINDOWS_PREBUILDS} velquorn_cpuinfo.node
+  win32-x64 ${WINDOWS_PREBUILDS} velquorn-cpuid-cpu-info.dll)
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/prebuilds/linux-x64 ${STAGE}/prebuilds/win32-x64)
 while(shipped)

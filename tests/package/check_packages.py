@@ -17,8 +17,11 @@
                     of the unpacked, moved .tar.gz (with a pkg-config consumer beside it)
   deb-install       the .deb installed with dpkg, consumers built against the system
                     paths, the package removed, nothing of it left (root only)
-  elf-audit         every ELF file of the .tar.gz, .deb and Linux wheel: no glibc version
-                    newer than 2.17, no library but the C library (manylinux2014)
+  elf-audit         every ELF file of the .tar.gz, .deb and Linux wheel (or of the npm
+                    package): no glibc version newer than 2.17, no library but the C
+                    library (manylinux2014; the npm addon also needs the module beside it)
+  npm-install       the npm package installed offline into a fresh project: nothing
+                    compiled, no file but the package's own
   bullseye          in a Debian 11 root (debootstrap, kept in the build tree): the .deb's
                     round trip, the wheel in Python 3.9, the .tar.gz's tool (root only)
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
@@ -85,6 +88,10 @@ class Packages:
             # The NuGet package of both modules: its files at the top of the zip.
             self.archives = {"package": f"Velquorn.CpuInfo.{self.version}.nupkg"}
             self.top = ""
+            return
+        if args.platform == "npm":
+            self.archives = {"package": f"velquorn-cpuinfo-{self.version}.tgz"}
+            self.top = "package"
             return
         if args.platform == "win64":
             stem = f"{NAME}-{self.version}-win64"
@@ -374,8 +381,13 @@ def glibc(version):
 def cmd_elf_audit(pk):
     problems = []
     copy = os.path.join(pk.work, "elf")
-    for label, path in ((".tar.gz", pk.path("main")), (".deb", pk.path("deb")),
-                        ("wheel", os.path.join(pk.dist, pk.wheel))):
+    allowed = C_LIBRARY
+    packages = [(".tgz", pk.path("package"))] if pk.args.platform == "npm" else [
+        (".tar.gz", pk.path("main")), (".deb", pk.path("deb")),
+        ("wheel", os.path.join(pk.dist, pk.wheel))]
+    if pk.args.platform == "npm":
+        allowed = C_LIBRARY + [f"lib{NAME}.so.{pk.version.split('.')[0]}"]
+    for label, path in packages:
         if path.endswith(".whl"):
             with zipfile.ZipFile(path) as z:
                 files = [(n, z.read(n)) for n in z.namelist()]
@@ -396,13 +408,45 @@ def cmd_elf_audit(pk):
                                         run("readelf", "--dyn-syms", "-W", copy)):
                 versions.setdefault(v, []).append(symbol)
             problems += [f"{label}: {name} needs {n}, not the C library" for n in needed
-                         if n not in C_LIBRARY]
+                         if n not in allowed]
             problems += [f"{label}: {name} needs {v} for {s or 'no symbol'}"
                          for v, s in versions.items() if glibc(v) > MAX_GLIBC]
             print(f"{label}: {name}: NEEDED {needed}, newest glibc version "
                   f"{max(versions, key=glibc, default='none')}")
     if problems:
         raise Failure("\n".join(problems))
+
+
+def cmd_npm_install(pk):
+    """`npm install FILE.tgz --offline` into a fresh project with an empty npm cache."""
+    project = os.path.join(pk.work, "project")
+    shutil.rmtree(project, ignore_errors=True)
+    os.makedirs(project)
+    with open(os.path.join(project, "package.json"), "w") as f:
+        f.write('{"name": "velquorn-consumer", "version": "1.0.0", "private": true}\n')
+    env = dict(os.environ, npm_config_cache=os.path.join(pk.work, "npm-cache"),
+               npm_config_update_notifier="false", npm_config_foreground_scripts="true")
+    out = run(pk.args.npm, "install", "--offline", "--no-audit", "--no-fund", "--loglevel=info",
+              pk.path("package"), cwd=project, env=env)
+    installed = os.path.join(project, "node_modules", "velquorn-cpuinfo")
+    files = sorted(os.path.relpath(os.path.join(d, n), installed)
+                   for d, _, names in os.walk(installed) for n in names)
+    packed = sorted(m[len("package/"):] for m in archive_members(pk.path("package")))
+    problems = [f"installed {f}, which the package does not hold"
+                for f in sorted(set(files) - set(packed))]
+    problems += [f"the package's {f} is not installed" for f in sorted(set(packed) - set(files))]
+    # A compile or a script of the package would name node-gyp, a build
+    # folder or the lifecycle events in npm's log.
+    problems += [f"npm ran {w}:\n{out}" for w in ("gyp", "install script", "postinstall",
+                                                  "preinstall") if w in out.lower()]
+    others = sorted(os.listdir(os.path.join(project, "node_modules")))
+    if others not in (["velquorn-cpuinfo"], [".package-lock.json", "velquorn-cpuinfo"]):
+        problems.append(f"node_modules holds {others}: the package has no dependencies")
+    for name in pk.args.copy or []:
+        shutil.copy(name, project)
+    if problems:
+        raise Failure("\n".join(problems))
+    print(f"installed offline: {len(files)} files, as packed, nothing compiled; in {project}")
 
 
 def check_host_output(label, out):
@@ -735,8 +779,9 @@ def main():
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions", "elf-audit",
-                                            "bullseye", "reproducible"])
-    parser.add_argument("--platform", required=True, choices=["win64", "linux-x86_64", "nuget"])
+                                            "bullseye", "reproducible", "npm-install"])
+    parser.add_argument("--platform", required=True,
+                        choices=["win64", "linux-x86_64", "nuget", "npm"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
     parser.add_argument("--work", required=True, help="scratch folder of this check")
@@ -753,6 +798,8 @@ def main():
     parser.add_argument("--dlltool")
     parser.add_argument("--cmake", default="cmake", help="cmake that runs the package workflow")
     parser.add_argument("--source-date-epoch", help="the time that the packages record")
+    parser.add_argument("--npm", default="npm")
+    parser.add_argument("--copy", nargs="*", help="files copied into the npm test project")
     args = parser.parse_args()
     args.work = os.path.join(args.work, args.command)
     os.makedirs(args.work, exist_ok=True)
