@@ -426,8 +426,12 @@ def cmd_npm_install(pk):
         f.write('{"name": "velquorn-consumer", "version": "1.0.0", "private": true}\n')
     env = dict(os.environ, npm_config_cache=os.path.join(pk.work, "npm-cache"),
                npm_config_update_notifier="false", npm_config_foreground_scripts="true")
-    out = run(pk.args.npm, "install", "--offline", "--no-audit", "--no-fund", "--loglevel=info",
-              pk.path("package"), cwd=project, env=env)
+    done = subprocess.run([pk.args.npm, "install", "--offline", "--no-audit", "--no-fund",
+                           "--loglevel=info", os.path.abspath(pk.path("package"))], cwd=project,
+                          env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    out = done.stdout
+    if done.returncode != 0:
+        raise Failure(f"npm install failed ({done.returncode}):\n{out}")
     installed = os.path.join(project, "node_modules", "velquorn-cpuinfo")
     files = sorted(os.path.relpath(os.path.join(d, n), installed)
                    for d, _, names in os.walk(installed) for n in names)
@@ -435,10 +439,9 @@ def cmd_npm_install(pk):
     problems = [f"installed {f}, which the package does not hold"
                 for f in sorted(set(files) - set(packed))]
     problems += [f"the package's {f} is not installed" for f in sorted(set(packed) - set(files))]
-    # A compile or a script of the package would name node-gyp, a build
-    # folder or the lifecycle events in npm's log.
-    problems += [f"npm ran {w}:\n{out}" for w in ("gyp", "install script", "postinstall",
-                                                  "preinstall") if w in out.lower()]
+    # npm logs each script that it runs ("npm info run PACKAGE EVENT"); node-gyp names itself.
+    problems += [f"npm ran a script or node-gyp:\n{out}" for _ in
+                 re.findall(r"^npm info run |gyp", out, re.M)[:1]]
     others = sorted(os.listdir(os.path.join(project, "node_modules")))
     if others not in (["velquorn-cpuinfo"], [".package-lock.json", "velquorn-cpuinfo"]):
         problems.append(f"node_modules holds {others}: the package has no dependencies")
