@@ -1,8 +1,8 @@
 # Fetches an npm package into a cache folder of the build tree, once:
-#   cmake -DNPM=npm -DNAME=node-api-headers -DVERSION=1.9.0 -DDIR=folder
-#         [-DCACHE=npm-cache] -P fetch.cmake
+#   cmake -DNPM=npm -DNAME=node-api-headers -DVERSION=1.9.0 -DDIR=folder -P fetch.cmake
 # leaves its files in DIR/NAME-VERSION/ (`npm pack NAME@VERSION`, unpacked).
-# Only the registry's tarball is used: no install, no script of the package.
+# Only the registry's tarball is used: no install, no script of the package;
+# npm's cache is a folder of this fetch alone, removed with the tarball.
 set(target ${DIR}/${NAME}-${VERSION})
 if(EXISTS ${target}/package.json)
   return()
@@ -10,11 +10,9 @@ endif()
 set(download ${DIR}/download-${NAME}-${VERSION})
 file(REMOVE_RECURSE ${download} ${target})
 file(MAKE_DIRECTORY ${download})
-set(env)
-if(CACHE)
-  set(env ${CMAKE_COMMAND} -E env npm_config_cache=${CACHE})
-endif()
-execute_process(COMMAND ${env} ${NPM} pack ${NAME}@${VERSION} --silent --pack-destination .
+execute_process(COMMAND ${CMAKE_COMMAND} -E env npm_config_cache=${download}/cache
+                        npm_config_update_notifier=false
+                        ${NPM} pack ${NAME}@${VERSION} --silent --pack-destination .
                 WORKING_DIRECTORY ${download} RESULT_VARIABLE status OUTPUT_QUIET)
 file(GLOB tarball ${download}/*.tgz)
 if(NOT status EQUAL 0 OR NOT tarball)
