@@ -101,11 +101,13 @@ function oneCpuid() {
     const hasAvx2 = perCall(() => ours.hasFeature('avx2'));
     const theirs = perCall(() => cpuFeatures().flags.avx2, 2000);
     rows.push(['hasFeature("avx2")', `${hasAvx2.toFixed(0)} ns`,
-               `cpu-features() .flags.avx2 ${theirs.toFixed(0)} ns`, (hasAvx2 / theirs).toFixed(3)]);
+               `cpu-features() .flags.avx2 ${theirs.toFixed(0)} ns`,
+               (hasAvx2 / theirs).toFixed(3)]);
   }
   const versions = ['velquorn-cpuinfo', 'systeminformation', 'cpu-features'].map((name) => {
     const file = path.join(folder, 'node_modules', name, 'package.json');
-    return fs.existsSync(file) ? `${name} ${JSON.parse(fs.readFileSync(file, 'utf8')).version}` : '';
+    if (!fs.existsSync(file)) return '';
+    return `${name} ${JSON.parse(fs.readFileSync(file, 'utf8')).version}`;
   });
   console.log(`Node ${process.version}, ${os.cpus()[0].model}, ${rounds} rounds; ` +
               versions.filter(Boolean).join(', '));

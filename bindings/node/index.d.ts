@@ -41,7 +41,7 @@ export function logicalCores(): number;
  * and a RangeError for a name that is not in FEATURES.
  */
 export function hasFeature(name: FeatureName | string): boolean;
-/** The clock over about 50 ms in MHz (-1: no interval, -2147483648: too fast), off the main thread. */
+/** The clock over about 50 ms in MHz, off the main thread (-1: no interval, INT32_MIN: no rate). */
 export function currentMhz(): Promise<number>;
 /** The clock, blocking this thread for about 50 ms. */
 export function currentMhzSync(): number;

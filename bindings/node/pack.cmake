@@ -1,7 +1,7 @@
 # Makes velquorn-cpuinfo-<version>.tgz from the package's sources and the two
 # prebuilds folders of the package-linux and package-windows builds:
-#   cmake -DSOURCE=source-tree -DLINUX_PREBUILDS=prebuilds/linux-x64 -DWINDOWS_PREBUILDS=prebuilds/win32-x64
-#         -DSTAGE=folder -DDIST=folder -DVERSION=1.0.0 -DSOURCE_DATE_EPOCH=seconds
+#   cmake -DSOURCE=source-tree -DLINUX_PREBUILDS=prebuilds/linux-x64
+#         -DWINDOWS_PREBUILDS=prebuilds/win32-x64 -DSTAGE=folder -DDIST=folder -DVERSION=1.0.0 -DSOURCE_DATE_EPOCH=seconds
 #         -DNPM=npm [-DCHECKSUMS=ON] -P pack.cmake
 # npm pack writes members in name order with fixed owners and one fixed time;
 # the staged folder also gets fixed modes and the time SOURCE_DATE_EPOCH, so
@@ -50,7 +50,8 @@ file(MAKE_DIRECTORY ${DIST})
 set(tarball velquorn-cpuinfo-${VERSION}.tgz)
 file(REMOVE ${DIST}/${tarball})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env npm_config_cache=${STAGE}-npm-cache npm_config_update_notifier=false
+  COMMAND ${CMAKE_COMMAND} -E env npm_config_cache=${STAGE}-npm-cache
+          npm_config_update_notifier=false
           ${NPM} pack ${STAGE} --silent --ignore-scripts --pack-destination ${DIST}
   RESULT_VARIABLE status OUTPUT_QUIET)
 file(REMOVE_RECURSE ${STAGE}-npm-cache)

@@ -32,12 +32,12 @@ enum { kMaxName = 64 };
 
 /* A Node-API call that failed leaves a pending exception, or gets one here;
  * the function then returns NULL (undefined) and JavaScript sees the throw. */
-#define CHECK(env, call)                                           \
-  do {                                                             \
-    if ((call) != napi_ok) {                                       \
-      throw_last_error(env);                                       \
-      return NULL;                                                 \
-    }                                                              \
+#define CHECK(env, call)     \
+  do {                       \
+    if ((call) != napi_ok) { \
+      throw_last_error(env); \
+      return NULL;           \
+    }                        \
   } while (0)
 
 static void throw_last_error(napi_env env) {
@@ -172,8 +172,8 @@ static napi_value start_call(napi_env env, int want_report, const char* name) {
   napi_value resource_name;
   if (napi_create_promise(env, &call->deferred, &promise) != napi_ok ||
       napi_create_string_utf8(env, name, NAPI_AUTO_LENGTH, &resource_name) != napi_ok ||
-      napi_create_async_work(env, NULL, resource_name, run_call, settle_call, call,
-                             &call->work) != napi_ok) {
+      napi_create_async_work(env, NULL, resource_name, run_call, settle_call, call, &call->work) !=
+          napi_ok) {
     free(call);
     throw_last_error(env);
     return NULL;
@@ -208,7 +208,7 @@ NAPI_MODULE_INIT(/* napi_env env, napi_value exports */) {
       {"currentMhz", NULL, current_mhz, NULL, NULL, NULL, napi_enumerable, NULL},
       {"reportJson", NULL, report_json, NULL, NULL, NULL, napi_enumerable, NULL},
   };
-  CHECK(env, napi_define_properties(env, exports, sizeof functions / sizeof functions[0],
-                                    functions));
+  CHECK(env,
+        napi_define_properties(env, exports, sizeof functions / sizeof functions[0], functions));
   return exports;
 }

@@ -5,7 +5,7 @@
  * Electron application's own .exe), so the "node.exe" import is answered
  * with the process's main module and never looked up by file name. */
 #include <windows.h>
-
+/* delayimp.h takes its types from windows.h. */
 #include <delayimp.h>
 
 static FARPROC WINAPI resolve_host(unsigned notification, PDelayLoadInfo info) {

@@ -99,7 +99,8 @@ test('worker threads and concurrent Promises get whole reports', async () => {
       parentPort.postMessage(texts);
     })();`;
   const workers = Array.from({ length: 4 }, () => new Promise((resolve, reject) => {
-    const worker = new Worker(code, { eval: true, workerData: require.resolve('velquorn-cpuinfo') });
+    const workerData = require.resolve('velquorn-cpuinfo');
+    const worker = new Worker(code, { eval: true, workerData });
     worker.once('message', resolve);
     worker.once('error', reject);
   }));
