@@ -17,11 +17,14 @@
                     of the unpacked, moved .tar.gz (with a pkg-config consumer beside it)
   deb-install       the .deb installed with dpkg, consumers built against the system
                     paths, the package removed, nothing of it left (root only)
-  elf-audit         every ELF file of the .tar.gz, .deb and Linux wheel: no glibc version
-                    newer than 2.17, no library but the C library (manylinux2014); full
-                    RELRO, immediate binding, a stack that is not executable, CET marks;
-                    the hardening options recorded in each file of the debug archive
+  elf-audit         every ELF file of the .tar.gz, .deb and Linux wheel (or of the npm
+                    package): no glibc version newer than 2.17, no library but the C
+                    library (manylinux2014; the npm addon also needs the module beside it);
+                    full RELRO, immediate binding, a stack that is not executable, CET
+                    marks; the hardening options recorded in each file of the debug archive
   lintian           Debian 12's lintian on the .deb: no error and no warning
+  npm-install       the npm package installed offline into a fresh project: nothing
+                    compiled, no file but the package's own
   bullseye          in a Debian 11 root (debootstrap, kept in the build tree): the .deb's
                     round trip, the wheel in Python 3.9, the .tar.gz's tool (root only)
   quick-start       in a copy of a pristine Debian 12 root (debootstrap, kept in the build
@@ -102,6 +105,10 @@ class Packages:
             # The NuGet package of both modules: its files at the top of the zip.
             self.archives = {"package": f"Velquorn.CpuInfo.{self.version}.nupkg"}
             self.files = list(self.archives.values())
+            return
+        if args.platform == "npm":
+            self.archives = {"package": f"velquorn-cpuinfo-{self.version}.tgz"}
+            self.top = "package"
             return
         if args.platform == "win64":
             stem = f"{NAME}-{self.version}-win64"
@@ -400,8 +407,13 @@ def glibc(version):
 def cmd_elf_audit(pk):
     problems = []
     copy = os.path.join(pk.work, "elf")
-    for label, path in ((".tar.gz", pk.path("main")), (".deb", pk.path("deb")),
-                        ("wheel", os.path.join(pk.dist, pk.wheel))):
+    allowed = C_LIBRARY
+    packages = [(".tgz", pk.path("package"))] if pk.args.platform == "npm" else [
+        (".tar.gz", pk.path("main")), (".deb", pk.path("deb")),
+        ("wheel", os.path.join(pk.dist, pk.wheel))]
+    if pk.args.platform == "npm":
+        allowed = C_LIBRARY + [f"lib{NAME}.so.{pk.version.split('.')[0]}"]
+    for label, path in packages:
         if path.endswith(".whl"):
             with zipfile.ZipFile(path) as z:
                 files = [(n, z.read(n)) for n in z.namelist()]
@@ -430,14 +442,16 @@ def cmd_elf_audit(pk):
                 "IBT, SHSTK": "x86 feature: IBT, SHSTK" in notes or "/bin/" in name}
             problems += [f"{label}: {name} lacks {k}" for k, v in hardened.items() if not v]
             problems += [f"{label}: {name} needs {n}, not the C library" for n in needed
-                         if n not in C_LIBRARY]
+                         if n not in allowed]
             problems += [f"{label}: {name} needs {v} for {s or 'no symbol'}"
                          for v, s in versions.items() if glibc(v) > MAX_GLIBC]
             print(f"{label}: {name}: NEEDED {needed}, newest glibc version "
                   f"{max(versions, key=glibc, default='none')}, RELRO, BIND_NOW, NX stack")
     # The compiler's options, as the debug archive records them for each unit.
-    with open_tar(pk.path("debug")) as t:
-        debug_files = [(m.name, t.extractfile(m).read()) for m in t.getmembers() if m.isfile()]
+    debug_files = []
+    if pk.args.platform != "npm":
+        with open_tar(pk.path("debug")) as t:
+            debug_files = [(m.name, t.extractfile(m).read()) for m in t.getmembers() if m.isfile()]
     for name, data in debug_files:
         with open(copy, "wb") as f:
             f.write(data)
@@ -459,6 +473,41 @@ def cmd_lintian(pk):
     # (--show-overrides would make the overridden warnings fail the run.)
     out = run("lintian", "--fail-on", "error,warning", pk.path("deb"))
     print(f"{out}{run('lintian', '--version').strip()}: no error and no warning")
+
+
+def cmd_npm_install(pk):
+    """`npm install FILE.tgz --offline` into a fresh project with an empty npm cache."""
+    project = os.path.join(pk.work, "project")
+    shutil.rmtree(project, ignore_errors=True)
+    os.makedirs(project)
+    with open(os.path.join(project, "package.json"), "w") as f:
+        f.write('{"name": "velquorn-consumer", "version": "1.0.0", "private": true}\n')
+    env = dict(os.environ, npm_config_cache=os.path.join(pk.work, "npm-cache"),
+               npm_config_update_notifier="false", npm_config_foreground_scripts="true")
+    done = subprocess.run([pk.args.npm, "install", "--offline", "--no-audit", "--no-fund",
+                           "--loglevel=info", os.path.abspath(pk.path("package"))], cwd=project,
+                          env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+    out = done.stdout
+    if done.returncode != 0:
+        raise Failure(f"npm install failed ({done.returncode}):\n{out}")
+    installed = os.path.join(project, "node_modules", "velquorn-cpuinfo")
+    files = sorted(os.path.relpath(os.path.join(d, n), installed)
+                   for d, _, names in os.walk(installed) for n in names)
+    packed = sorted(m[len("package/"):] for m in archive_members(pk.path("package")))
+    problems = [f"installed {f}, which the package does not hold"
+                for f in sorted(set(files) - set(packed))]
+    problems += [f"the package's {f} is not installed" for f in sorted(set(packed) - set(files))]
+    # npm logs each script that it runs ("npm info run PACKAGE EVENT"); node-gyp names itself.
+    problems += [f"npm ran a script or node-gyp:\n{out}" for _ in
+                 re.findall(r"^npm info run |gyp", out, re.M)[:1]]
+    others = sorted(os.listdir(os.path.join(project, "node_modules")))
+    if others not in (["velquorn-cpuinfo"], [".package-lock.json", "velquorn-cpuinfo"]):
+        problems.append(f"node_modules holds {others}: the package has no dependencies")
+    for name in pk.args.copy or []:
+        shutil.copy(name, project)
+    if problems:
+        raise Failure("\n".join(problems))
+    print(f"installed offline: {len(files)} files, as packed, nothing compiled; in {project}")
 
 
 def check_host_output(label, out):
@@ -848,9 +897,10 @@ def main():
     parser.add_argument("command", choices=["manifests", "windows-binaries", "linux-binaries",
                                             "mingw-host", "msvc-host", "cmake-consumer",
                                             "deb-install", "versions", "elf-audit",
-                                            "bullseye", "quick-start", "lintian", "release", "reproducible"])
+                                            "bullseye", "quick-start", "lintian", "release",
+                                            "reproducible", "npm-install"])
     parser.add_argument("--platform", required=True,
-                        choices=["win64", "linux-x86_64", "nuget", "release"])
+                        choices=["win64", "linux-x86_64", "nuget", "npm", "release"])
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dist", required=True, help="folder of the packages")
     parser.add_argument("--work", required=True, help="scratch folder of this check")
@@ -867,6 +917,8 @@ def main():
     parser.add_argument("--dlltool")
     parser.add_argument("--cmake", default="cmake", help="cmake that runs the package workflow")
     parser.add_argument("--source-date-epoch", help="the time that the packages record")
+    parser.add_argument("--npm", default="npm")
+    parser.add_argument("--copy", nargs="*", help="files copied into the npm test project")
     args = parser.parse_args()
     args.work = os.path.join(args.work, args.command)
     os.makedirs(args.work, exist_ok=True)
