@@ -11,11 +11,7 @@ if(VELQUORN_SPLIT_DEBUG AND (NOT CMAKE_OBJCOPY OR NOT CMAKE_STRIP OR NOT CMAKE_O
 endif()
 set(VELQUORN_PE_MARK)
 if(VELQUORN_SPLIT_DEBUG AND WIN32 AND NOT MSVC)
-  find_package(Python3 COMPONENTS Interpreter)
-  if(NOT Python3_Interpreter_FOUND)
-    message(FATAL_ERROR "The shipped Windows binaries are marked by a Python script: "
-                        "install python3 (Debian: python3)")
-  endif()
+  velquorn_require_python("The shipped Windows binaries (marked by a Python script)")
   set(VELQUORN_PE_MARK ${Python3_EXECUTABLE}
       ${CMAKE_CURRENT_LIST_DIR}/pe_cetcompat.py --objcopy ${CMAKE_OBJCOPY})
 endif()
