@@ -7,7 +7,8 @@ Each FILE (.zip, .tar.gz or .deb) is written again in place: members sorted by
 name (a .deb keeps its three ar members in the order dpkg needs), owned by
 0/0 (root), with mode 0755 for folders and executables and 0644 for other
 files, every time set to SECONDS (SOURCE_DATE_EPOCH), and no extra fields,
-PAX records or gzip file name and time. The contents are left as they are.
+PAX records or gzip file name and time. The contents are left as they are. A
+member of another kind (a device; in a ZIP, a link too) is refused.
 """
 import argparse
 import gzip
@@ -75,6 +76,10 @@ def normalize_zip(data, mtime):
                 entry.external_attr = (0o40755 << 16) | 0x10
                 target.writestr(entry, b"")
                 continue
+            # A link (or any kind but a file) would be written back as a file
+            # holding its target's name: refused, as the tar path refuses devices.
+            if unix_mode & 0o170000 not in (0, 0o100000):
+                raise ValueError(f"{info.filename}: only files and folders are shipped in a ZIP")
             entry.external_attr = (0o100000 | file_mode(unix_mode & 0o111)) << 16
             entry.compress_type = zipfile.ZIP_DEFLATED
             target.writestr(entry, source.read(info))
