@@ -1,7 +1,6 @@
 # Compares the module's exported names with those of exports.map. For a DLL,
 # also: its import table is exactly the list below, its entry point is the
-# library's DllMain, its constructor list is empty and it has no TLS
-# directory (nothing runs at load).
+# library's DllMain, with no constructor in its list and no TLS directory (nothing runs at load).
 #   cmake -DMODULE=<file> -DTOOL=<nm or objdump> -DEXPORTS=<exports.map> -DWINDOWS=<bool>
 #         [-DNM=<nm> [-DSYMBOLS=<file with the DLL's symbols, default MODULE>]] -P ...
 file(STRINGS ${EXPORTS} map_lines REGEX "^[ \t]+cpuinfo_[a-z_]+;")
@@ -68,16 +67,11 @@ if(WINDOWS)
   if(NOT entry_at STREQUAL dllmain_at)
     message(FATAL_ERROR "the entry point is at ${entry_at}, DllMain at ${dllmain_at}")
   endif()
-  # Without start-up code nothing runs the constructor list, which the linker
-  # puts between __CTOR_LIST__ and __DTOR_LIST__: it must hold only its -1
-  # head and 0 end (16 bytes), no dynamic initialiser of a global.
-  foreach(list CTOR DTOR)
-    if(NOT "\n${symbols}" MATCHES "\n([0-9a-f]+) [A-Za-z] __${list}_LIST__\n")
-      message(FATAL_ERROR "no __${list}_LIST__ symbol in ${SYMBOLS}")
-    endif()
-    set(${list} 0x${CMAKE_MATCH_1})
-  endforeach()
-  math(EXPR ctor_bytes "${DTOR} - ${CTOR}")
+  # Without start-up code nothing runs the constructor list (__CTOR_LIST__ up
+  # to __DTOR_LIST__): it holds only its -1 head and 0 end, 16 bytes.
+  string(REGEX MATCH "\n([0-9a-f]+) T __CTOR_LIST__\n.*\n([0-9a-f]+) T __DTOR_LIST__\n" _
+         "\n${symbols}")
+  math(EXPR ctor_bytes "0x${CMAKE_MATCH_2} - 0x${CMAKE_MATCH_1}")
   if(NOT ctor_bytes EQUAL 16)
     message(FATAL_ERROR "the constructor list holds ${ctor_bytes} bytes, not 16: a constructor "
                         "that nothing runs")

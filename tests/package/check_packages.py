@@ -24,9 +24,9 @@
   versions          project version, cpuinfo_version(), the .pc file, the CMake version
                     file, the DLL's version resource and the package and wheel file
                     names agree
-  reproducible      SHA256SUMS verifies and lists every release file; the normalizer
-                    refuses a ZIP link; the packages rebuilt from a copy of the source in
-                    another folder, later, are the same bytes (the differing files are named)
+  reproducible      SHA256SUMS verifies and lists every release file; the packages
+                    rebuilt from a copy of the source in another folder, later, are the
+                    same bytes (the differing files are named)
 
 Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed).
 """
@@ -708,7 +708,7 @@ def cmd_reproducible(pk):
     unlisted = [n for n in list(pk.archives.values()) + [pk.wheel] if n not in names]
     if unlisted:
         raise Failure(f"SHA256SUMS does not list {unlisted}")
-    # A ZIP link member is refused, never written back as a file naming its target.
+    # The normalizer refuses a ZIP link rather than write it back as a file.
     link_zip, link = os.path.join(pk.work, "link.zip"), zipfile.ZipInfo("lib/libx.so")
     link.external_attr = 0o120777 << 16
     with zipfile.ZipFile(link_zip, "w") as z:
