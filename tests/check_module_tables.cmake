@@ -69,9 +69,9 @@ if(WINDOWS)
   endif()
   # Without start-up code nothing runs the constructor list (__CTOR_LIST__ up
   # to __DTOR_LIST__): it holds only its -1 head and 0 end, 16 bytes.
-  string(REGEX MATCH "\n([0-9a-f]+) T __CTOR_LIST__\n.*\n([0-9a-f]+) T __DTOR_LIST__\n" _
+  string(REGEX MATCH "\n([0-9a-f]+) T __CTOR_LIST__\n(.*\n)?([0-9a-f]+) T __DTOR_LIST__\n" _
          "\n${symbols}")
-  math(EXPR ctor_bytes "0x${CMAKE_MATCH_2} - 0x${CMAKE_MATCH_1}")
+  math(EXPR ctor_bytes "0x${CMAKE_MATCH_3} - 0x${CMAKE_MATCH_1}")
   if(NOT ctor_bytes EQUAL 16)
     message(FATAL_ERROR "the constructor list holds ${ctor_bytes} bytes, not 16: a constructor "
                         "that nothing runs")
