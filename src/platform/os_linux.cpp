@@ -334,7 +334,7 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
       while (cpu_list_next(&siblings, &lo, &hi)) {
         for (uint32_t s = lo; s <= hi; ++s) {
           named[s / 64] |= uint64_t{1} << (s % 64);
-          if (s < cpu) {  // offline, else its core is counted already
+          if (s < cpu) {  // when online, it has counted this core already
             follows = follows || ((online_below[s / 64] >> (s % 64)) & 1);
             continue;
           }
