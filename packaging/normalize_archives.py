@@ -11,6 +11,7 @@ PAX records or gzip file name and time. The contents are left as they are, but
 for the postinst and postrm that CPack 3.25 writes into every .deb with a library
 under /usr/lib, whatever the package asks: they only run ldconfig, which the
 package's ldconfig trigger does, so they are left out.
+A member of another kind (a device; in a ZIP, a link too) is refused.
 """
 import argparse
 import gzip
@@ -90,6 +91,10 @@ def normalize_zip(data, mtime):
                 entry.external_attr = (0o40755 << 16) | 0x10
                 target.writestr(entry, b"")
                 continue
+            # A link (or any kind but a file) would be written back as a file
+            # holding its target's name: refused, as the tar path refuses devices.
+            if unix_mode & 0o170000 not in (0, 0o100000):
+                raise ValueError(f"{info.filename}: only files and folders are shipped in a ZIP")
             entry.external_attr = (0o100000 | file_mode(unix_mode & 0o111)) << 16
             entry.compress_type = zipfile.ZIP_DEFLATED
             target.writestr(entry, source.read(info))

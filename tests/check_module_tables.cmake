@@ -1,6 +1,6 @@
 # Compares the module's exported names with those of exports.map. For a DLL,
 # also: its import table is exactly the list below, its entry point is the
-# library's DllMain, and it has no TLS directory (nothing runs at load).
+# library's DllMain, with no constructor in its list and no TLS directory (nothing runs at load).
 #   cmake -DMODULE=<file> -DTOOL=<nm or objdump> -DEXPORTS=<exports.map> -DWINDOWS=<bool>
 #         [-DNM=<nm> [-DSYMBOLS=<file with the DLL's symbols, default MODULE>]] -P ...
 file(STRINGS ${EXPORTS} map_lines REGEX "^[ \t]+cpuinfo_[a-z_]+;")
@@ -66,6 +66,15 @@ if(WINDOWS)
   math(EXPR dllmain_at "0x${CMAKE_MATCH_1}" OUTPUT_FORMAT HEXADECIMAL)
   if(NOT entry_at STREQUAL dllmain_at)
     message(FATAL_ERROR "the entry point is at ${entry_at}, DllMain at ${dllmain_at}")
+  endif()
+  # Without start-up code nothing runs the constructor list (__CTOR_LIST__ up
+  # to __DTOR_LIST__): it holds only its -1 head and 0 end, 16 bytes.
+  string(REGEX MATCH "\n([0-9a-f]+) T __CTOR_LIST__\n(.*\n)?([0-9a-f]+) T __DTOR_LIST__\n" _
+         "\n${symbols}")
+  math(EXPR ctor_bytes "0x${CMAKE_MATCH_3} - 0x${CMAKE_MATCH_1}")
+  if(NOT ctor_bytes EQUAL 16)
+    message(FATAL_ERROR "the constructor list holds ${ctor_bytes} bytes, not 16: a constructor "
+                        "that nothing runs")
   endif()
   # No TLS directory, whose callbacks the loader would run on every thread.
   if(NOT dump MATCHES "Entry 9 0+ 0+ Thread Storage Directory")

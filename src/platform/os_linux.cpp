@@ -310,24 +310,36 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
   // core (sibling lists are the same for every CPU of a core), so their
   // files are not read: on SMT machines this halves the files opened.
   uint64_t named[kMaxCpus / 64] = {};
+  // The CPUs of `online` walked so far, less those whose topology is gone. A
+  // CPU leads its core when no CPU before it in its sibling list is among
+  // them: a list that still names a CPU gone offline loses no core.
+  uint64_t online_below[kMaxCpus / 64] = {};
   while (!failed && cpu_list_next(&online_list, &first, &last)) {
     for (uint32_t cpu = first; cpu <= last && !failed; ++cpu) {
+      online_below[cpu / 64] |= uint64_t{1} << (cpu % 64);
       if ((named[cpu / 64] >> (cpu % 64)) & 1) continue;
       CpuList siblings;
       const Siblings opened = open_siblings(&siblings, path, cpu_root, cpu);
-      if (opened == Siblings::kGone) continue;  // went offline after `online` was read
+      if (opened == Siblings::kGone) {  // went offline after `online` was read
+        online_below[cpu / 64] &= ~(uint64_t{1} << (cpu % 64));
+        continue;
+      }
       if (opened == Siblings::kFailed) {
         failed = true;
         break;
       }
-      uint32_t lo, hi, leader = 0, members = 0;
+      uint32_t lo, hi, members = 0;
       uint64_t mask = 0;
-      bool have_leader = false;
+      bool leads = false, follows = false;
       while (cpu_list_next(&siblings, &lo, &hi)) {
-        if (!have_leader) leader = lo, have_leader = true;
         for (uint32_t s = lo; s <= hi; ++s) {
-          ++members;
           named[s / 64] |= uint64_t{1} << (s % 64);
+          if (s < cpu) {  // when online, it has counted this core already
+            follows = follows || ((online_below[s / 64] >> (s % 64)) & 1);
+            continue;
+          }
+          leads = leads || s == cpu;
+          ++members;
           if (s / 64 == cpu / 64) mask |= uint64_t{1} << (s % 64);
         }
       }
@@ -336,7 +348,7 @@ int os_linux_core_list(const char* cpu_root, void* buffer, uint32_t* length, uin
         failed = true;
         break;
       }
-      if (leader != cpu) continue;
+      if (!leads || follows) continue;
       if (written + kOsCoreRecordSize > *length) {
         failed = true;  // more CPUs came online since the count
         break;

@@ -12,9 +12,10 @@ extern "C" {
 constexpr uint32_t kOsCoreRecordSize = 48;
 
 // The core list built from cpu_root (normally "/sys/devices/system/cpu"):
-// one record for each online CPU that is the first CPU of its
-// topology/core_cpus_list (older kernels: thread_siblings_list). A CPU
-// whose topology folder is gone went offline during the walk and is skipped.
+// one record for each online CPU that its topology/core_cpus_list (older
+// kernels: thread_siblings_list) names after no other online CPU; the record
+// holds the list's CPUs from it on. A CPU whose topology folder is gone went
+// offline during the walk and is skipped.
 // Returns non-zero on success; on failure returns 0 and stores the Win32
 // error code in *error (122 with *length set to the size needed when the
 // buffer is null or too small; 2 when online or a sibling list cannot be read

@@ -3,9 +3,14 @@
 #include "cli.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -200,14 +205,34 @@ TEST_F(CliRun, RecordWritesAFileThatReplaysOrFailsWithStatus1) {
   EXPECT_NE(r.out.find("x64 1\n"), std::string::npos);
   std::remove(good.c_str());
 
-  // A folder, and a file in a folder that does not exist.
-  for (const std::string& bad : {::testing::TempDir(), temp_path("no-such-folder/x.cpuid")}) {
+  // A folder, a file in a folder that does not exist, and an existing file
+  // that a 256-byte size limit cuts part-way (SIGXFSZ ignored: write() fails
+  // with EFBIG), which keeps its bytes and gets no file left beside it.
+  const std::string old = temp_path("velquorn-cli-old.cpuid"), old_text(200, '#');
+  std::ofstream(old, std::ios::binary) << old_text;
+  for (const std::string& bad : {::testing::TempDir(), temp_path("no-such-folder/x.cpuid"), old}) {
     SCOPED_TRACE(bad);
+#ifdef _WIN32
+    if (bad == old) continue;  // no size limit to set
+#else
+    rlimit saved, cut;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    cut = {bad == old ? 256 : saved.rlim_cur, saved.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &cut);
+#endif
     r = run({"--record", bad});
+#ifndef _WIN32
+    setrlimit(RLIMIT_FSIZE, &saved);
+#endif
     EXPECT_EQ(r.status, kExitFalse);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.rfind("velquorn-cpuinfo: cannot write " + bad, 0), 0u) << r.err;
   }
+  EXPECT_EQ(drain(fopen(old.c_str(), "rb")), old_text);
+  for (const auto& entry : std::filesystem::directory_iterator(::testing::TempDir()))
+    EXPECT_NE(entry.path().filename().string().rfind("velquorn-cli-old.cpuid.", 0), 0u);
+  std::remove(old.c_str());
 }
 
 TEST_F(CliRun, BadReplayFilesExitWith2NamingFileAndLine) {

@@ -159,6 +159,12 @@ const CoreListRow kCoreListRows[] = {
       {"cpu1/topology", kFolder},
       {"cpu2/topology/thread_siblings_list", "2\n"}},
      {{0x1, 0, false}, {0x4, 0, false}}},
+    {"CPU 1 offline, CPU 3's list still names it",
+     "0,2-3\n",
+     {{"cpu0/topology/core_cpus_list", "0,2\n"},
+      {"cpu2/topology/core_cpus_list", "0,2\n"},
+      {"cpu3/topology/core_cpus_list", "1,3\n"}},
+     {{0x5, 0, true}, {0x8, 0, false}}},
     {"every CPU went offline", "0-1\n", {{"cpu0/topology", kFolder}}, {}},
     // Any other failure to read a sibling list fails the whole list.
     {"sibling list is a folder (read fails)",

@@ -870,6 +870,15 @@ def cmd_release(pk):
 
 def cmd_reproducible(pk):
     cmd_release(pk)
+    # The normalizer refuses a ZIP link rather than write it back as a file.
+    link_zip, link = os.path.join(pk.work, "link.zip"), zipfile.ZipInfo("lib/libx.so")
+    link.external_attr = 0o120777 << 16
+    with zipfile.ZipFile(link_zip, "w") as z:
+        z.writestr(link, "libx.so.1")
+    done = subprocess.run([sys.executable, os.path.join(pk.args.source, "packaging",
+                           "normalize_archives.py"), "--mtime", "0", link_zip], capture_output=True)
+    if done.returncode != 1 or b"lib/libx.so: only files and folders" not in done.stderr:
+        raise Failure(f"a ZIP link member: status {done.returncode}, {done.stderr!r}")
     # The same source in another folder (no .git: the time is given), built
     # later by the release preset itself, under another umask, without the
     # workflows' tests, which ran with the first build.

@@ -107,22 +107,32 @@ std::string recording_text(int pinned_cpu) {
   return format_recording(header, record_cpuid());
 }
 
-// Writes a recording to `path`. A file that cannot be written whole is left as
-// it is: the path may name a device or a file that the tool did not create.
+// Writes a recording to `path`. A new or regular file gets the whole text or
+// keeps what it held: the text goes to a file beside it, which takes its
+// place only once it is written and closed. Anything else (a device, a pipe,
+// a link) is written directly, as the path may name something that the tool
+// did not create.
 bool write_file(const std::string& path, const std::string& text, FILE* err) {
-  FILE* file = fopen(path.c_str(), "wb");
-  if (file == nullptr) {
-    fprintf(err, "velquorn-cpuinfo: cannot write %s: %s\n", path.c_str(), strerror(errno));
-    return false;
+  std::string temp;
+  FILE* file = host_open_replacement(path, &temp);
+  bool written = file != nullptr;
+  int error = errno;
+  if (file != nullptr) {
+    written = fwrite(text.data(), 1, text.size(), file) == text.size();
+    error = errno;
+    if (fclose(file) != 0 && written) {
+      written = false;
+      error = errno;
+    }
+    if (written && !temp.empty() && !host_replace_file(temp, path)) {
+      written = false;
+      error = errno;
+    }
   }
-  const bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
-  const int saved = errno;
-  if (fclose(file) != 0 || !written) {
-    fprintf(err, "velquorn-cpuinfo: cannot write %s: %s\n", path.c_str(),
-            strerror(written ? errno : saved));
-    return false;
-  }
-  return true;
+  if (written) return true;
+  if (!temp.empty()) remove(temp.c_str());
+  fprintf(err, "velquorn-cpuinfo: cannot write %s: %s\n", path.c_str(), strerror(error));
+  return false;
 }
 
 // --all-cpus: the command over every logical processor. Returns -1 with the

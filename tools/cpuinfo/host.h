@@ -46,4 +46,16 @@ double host_seconds();
 // Writes "\n" as one byte (Windows translates it to "\r\n" otherwise).
 void host_binary_output(FILE* out);
 
+// Opens a file for the new contents of `path`. When `path` names no file or a
+// regular file that may be written, a new file beside it (in the same folder,
+// *temp its name) that host_replace_file puts in its place; otherwise (a
+// device, a pipe, a folder; on Linux a link too) `path` itself, as
+// fopen(path, "wb") opens it, and *temp empty. Null, with errno set, when it
+// cannot.
+FILE* host_open_replacement(const std::string& path, std::string* temp);
+
+// Puts file `temp` in the place of `path` in one step, replacing the file
+// there. False, with errno set, when it cannot.
+bool host_replace_file(const std::string& temp, const std::string& path);
+
 #endif  // VELQUORN_TOOLS_CPUINFO_HOST_H

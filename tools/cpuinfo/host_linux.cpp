@@ -4,7 +4,9 @@
 #endif
 #include <errno.h>
 #include <sched.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
@@ -124,3 +126,39 @@ double host_seconds() {
 }
 
 void host_binary_output(FILE*) {}
+
+FILE* host_open_replacement(const std::string& path, std::string* temp) {
+  temp->clear();
+  struct stat old = {};
+  const bool exists = lstat(path.c_str(), &old) == 0;
+  if (exists && (!S_ISREG(old.st_mode) || access(path.c_str(), W_OK) != 0))
+    return fopen(path.c_str(), "wb");
+  std::string name = path + ".XXXXXX";
+  const int fd = mkstemp(&name[0]);
+  if (fd < 0) {
+    // A folder that takes no new file may still hold a file that can be
+    // written over, as before.
+    return exists && (errno == EACCES || errno == EROFS) ? fopen(path.c_str(), "wb") : nullptr;
+  }
+  // The old file's mode, or a new file's (0666 less the umask), not mkstemp's 0600.
+  mode_t mode = old.st_mode & 07777;
+  if (!exists) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  FILE* file = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
+  if (file == nullptr) {
+    const int error = errno;
+    close(fd);
+    unlink(name.c_str());
+    errno = error;
+    return nullptr;
+  }
+  *temp = name;
+  return file;
+}
+
+bool host_replace_file(const std::string& temp, const std::string& path) {
+  return rename(temp.c_str(), path.c_str()) == 0;
+}

@@ -1,7 +1,9 @@
 // The tool's host services on Windows.
 #define WIN32_LEAN_AND_MEAN
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <windows.h>
 
@@ -99,3 +101,43 @@ bool host_is_terminal(FILE* out) { return _isatty(_fileno(out)) != 0; }
 double host_seconds() { return static_cast<double>(GetTickCount64()) / 1000.0; }
 
 void host_binary_output(FILE* out) { _setmode(_fileno(out), _O_BINARY); }
+
+FILE* host_open_replacement(const std::string& path, std::string* temp) {
+  temp->clear();
+  // Opened for writing as it stands, without emptying it: a file on disk
+  // that may be written, or nothing at all, is replaced; anything else (a
+  // device such as NUL, a folder, a read-only file) is opened as before.
+  const HANDLE old = CreateFileA(path.c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool replace = old == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (old != INVALID_HANDLE_VALUE) {
+    replace = GetFileType(old) == FILE_TYPE_DISK;
+    CloseHandle(old);
+  }
+  if (!replace) return fopen(path.c_str(), "wb");
+  const std::string stem = path + "." + std::to_string(GetCurrentProcessId()) + "-";
+  for (int n = 0; n < 100; ++n) {
+    const std::string name = stem + std::to_string(n) + ".tmp";
+    const int fd =
+        _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return nullptr;
+    FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+      _close(fd);
+      _unlink(name.c_str());
+      return nullptr;
+    }
+    *temp = name;
+    return file;
+  }
+  return nullptr;  // errno is EEXIST
+}
+
+bool host_replace_file(const std::string& temp, const std::string& path) {
+  // rename() of the C runtime fails when `path` exists.
+  if (MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+  return false;
+}
