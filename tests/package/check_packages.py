@@ -97,9 +97,9 @@ class Packages:
         self.top = ""
         if args.platform == "release":
             # The release folder: every other platform's files, under one SHA256SUMS.
-            self.archives, self.files = {}, sorted(f for p in ("win64", "linux-x86_64", "nuget")
-                                                   for f in Packages(argparse.Namespace(
-                                                       **{**vars(args), "platform": p})).files)
+            platforms = ("win64", "linux-x86_64", "nuget", "npm")
+            self.archives, self.files = {}, sorted(f for p in platforms for f in Packages(
+                argparse.Namespace(**{**vars(args), "platform": p})).files)
             return
         if args.platform == "nuget":
             # The NuGet package of both modules: its files at the top of the zip.
@@ -108,7 +108,7 @@ class Packages:
             return
         if args.platform == "npm":
             self.archives = {"package": f"velquorn-cpuinfo-{self.version}.tgz"}
-            self.top = "package"
+            self.files, self.top = list(self.archives.values()), "package"
             return
         if args.platform == "win64":
             stem = f"{NAME}-{self.version}-win64"
@@ -780,7 +780,7 @@ def quick_start(source):
         section = re.search(r"^## Quick start\n(.*?)^## ", f.read(), re.M | re.S)
     block = section and re.search(r"^```sh\n(.*?)^```", section.group(1), re.M | re.S)
     lines = [line.split("#")[0].strip() for line in block.group(1).splitlines()] if block else []
-    apt, cmake = ([line for line in lines if line.startswith(word)] for word in ("apt-get", "cmake"))
+    apt, cmake = ([line for line in lines if line.startswith(w)] for w in ("apt-get", "cmake"))
     if len(apt) != 2 or len(cmake) != 2:
         raise Failure(f"README.md's quick start has apt lines {apt} and cmake lines {cmake}; "
                       "the check expects two of each")
