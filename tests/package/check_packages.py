@@ -21,7 +21,8 @@
                     package): no glibc version newer than 2.17, no library but the C
                     library (manylinux2014; the npm addon also needs the module beside it);
                     full RELRO, immediate binding, a stack that is not executable, CET
-                    marks; the hardening options recorded in each file of the debug archive
+                    marks; the hardening options recorded in each file of the debug archive;
+                    the npm package's PE files marked ASLR, NX and CET as the ZIP's are
   lintian           Debian 12's lintian on the .deb: no error and no warning
   npm-install       the npm package installed offline into a fresh project: nothing
                     compiled, no file but the package's own
@@ -323,17 +324,22 @@ def cmd_windows_binaries(pk):
         if foreign:
             problems.append(f"{name} imports {foreign}, which are not system DLLs")
         problems += check_split(objdump, path, bin_dir)
-        # ASLR (high entropy), NX, and CET shadow-stack compatible: a debug entry of
-        # type 20 whose data has bit 0 (cmake/pe_cetcompat.py).
-        header = run(objdump, "-p", path)
-        marks = [m for m in ("HIGH_ENTROPY_VA", "DYNAMIC_BASE", "NX_COMPAT") if m in header]
-        entry = re.search(r"^ 20 +\S+ +[0-9a-f]{8} [0-9a-f]{8} ([0-9a-f]{8})$", header, re.M)
-        with open(path, "rb") as f:
-            marks += ["CET_COMPAT"] if entry and f.read()[int(entry.group(1), 16)] & 1 else []
+        marks = pe_marks(objdump, path)
         problems += [] if len(marks) == 4 else [f"{name} is marked {marks} only"]
         print(f"{name}: imports {imports}, marked {marks}")
     if problems:
         raise Failure("\n".join(problems))
+
+
+def pe_marks(objdump, path):
+    """ASLR (high entropy), NX, and CET shadow-stack compatible: a debug entry of
+    type 20 whose data has bit 0 (cmake/pe_cetcompat.py)."""
+    header = run(objdump, "-p", path)
+    marks = [m for m in ("HIGH_ENTROPY_VA", "DYNAMIC_BASE", "NX_COMPAT") if m in header]
+    entry = re.search(r"^ 20 +\S+ +[0-9a-f]{8} [0-9a-f]{8} ([0-9a-f]{8})$", header, re.M)
+    with open(path, "rb") as f:
+        marks += ["CET_COMPAT"] if entry and f.read()[int(entry.group(1), 16)] & 1 else []
+    return marks
 
 
 def elf_dynamic(binary):
@@ -421,6 +427,13 @@ def cmd_elf_audit(pk):
             with open_tar(path) as t:
                 files = [(m.name, t.extractfile(m).read()) for m in t.getmembers() if m.isfile()]
         elves = [(n, data) for n, data in files if data[:4] == b"\x7fELF"]
+        for name, data in [(n, data) for n, data in files if n.endswith((".node", ".dll"))
+                           and data[:2] == b"MZ"]:
+            with open(copy, "wb") as f:
+                f.write(data)
+            marks = pe_marks(pk.args.objdump, copy)
+            problems += [] if len(marks) == 4 else [f"{label}: {name} is marked {marks} only"]
+            print(f"{label}: {name}: marked {marks}")
         problems += [] if elves else [f"{label}: no ELF file in {path}"]
         for name, data in elves:
             with open(copy, "wb") as f:
